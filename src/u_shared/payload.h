@@ -32,7 +32,7 @@ static_assert(offsetof(TEntryHeader, Attr) == 13);
 static_assert(sizeof(ArchiveId) == 11);
 static_assert(offsetof(ArchiveId, Text) == 1);
 
-inline constexpr uint32_t kChunkSize = 1048576;   // copy buffer of builder and runtime module
+inline constexpr uint32_t kChunkSize = 1048576; // copy buffer of builder and runtime module
 inline constexpr uint32_t kChecksumSize = 4;
 inline constexpr uint32_t kArchiveIdTextLength = 10;
 inline constexpr int64_t kMaxFileOffset = 0x7FFFFFFF; // both sides use signed 32-bit offsets
