@@ -1,7 +1,7 @@
 // Entry of the Windows builder: arguments from GetCommandLineA, "-" and "/" introduce switches.
-#include "boxes.h"
 #include "startup.h"
-#include "usage.h"
+#include "version.h"
+#include "window.h"
 
 #include <windows.h>
 
@@ -28,9 +28,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     int exitCode = packrig::StartBuilder(commandLine, state);
     if (exitCode >= 0)
         return exitCode;
-    std::string usage;
-    for (const char* line : fcmdline::kUsageLines)
-        usage += std::string(line) + "\r\n";
-    prdialogs::ShowInformation(usage);
-    return packrig::kExitRejected;
+    fpackrig::WindowStart start;
+    start.flags = state.flags;
+    for (int i = 0; i < 3; ++i)
+        start.params[i] = commandLine.PositionalParam(i + 1);
+    start.version = prutils::FileVersionString(commandLine.PositionalParam(0));
+    return fpackrig::RunMainWindow(start, state.RuntimeModuleImage);
 }

@@ -1,6 +1,7 @@
 // Start-up of the builder, shared by the Windows and the Linux entry points.
 #include "startup.h"
 
+#include "about.h"
 #include "boxes.h"
 #include "filesys.h"
 #include "language.h"
@@ -41,6 +42,7 @@ int RunHeadless(const prutils::CommandLine& commandLine, const StartupState& sta
 
 int StartBuilder(const prutils::CommandLine& commandLine, StartupState& state) {
     prdialogs::DetectLanguage();
+    prdialogs::AboutWord = "packrig";
     prutils::ResourceBytes image;
     if (!prutils::LoadOwnResource("EXE", "SFXHEAD", image)) {
         prdialogs::ShowError("Internal error\r\nThe program is corrupted");

@@ -11,6 +11,10 @@ void ShowInformation(const std::string& text);
 // True exactly when the user answers Yes; with `yesIsDefault` false, No is the default answer.
 bool AskYesNo(const std::string& text, bool yesIsDefault);
 
+// Windows: the window that owns the boxes while it exists (null: the active window).
+void SetApplicationWindow(void* window);
+void* ApplicationWindow();
+
 // The box shown when a headless build fails with an input/output error: "Application Error".
 void ShowApplicationError(const std::string& text);
 

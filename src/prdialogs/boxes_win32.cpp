@@ -11,6 +11,8 @@ namespace prdialogs {
 
 namespace {
 
+HWND g_applicationWindow = nullptr;
+
 BOOL CALLBACK CollectTopMost(HWND window, LPARAM list) {
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
@@ -29,12 +31,21 @@ int ShowBox(const std::string& text, const char* caption, UINT flags) {
     std::vector<HWND> topMost;
     EnumWindows(CollectTopMost, reinterpret_cast<LPARAM>(&topMost));
     SetTopMost(topMost, HWND_NOTOPMOST);
-    int result = MessageBoxA(GetActiveWindow(), text.c_str(), caption, flags);
+    int result = MessageBoxA(g_applicationWindow ? g_applicationWindow : GetActiveWindow(),
+                             text.c_str(), caption, flags);
     SetTopMost(topMost, HWND_TOPMOST);
     return result;
 }
 
 } // namespace
+
+void SetApplicationWindow(void* window) {
+    g_applicationWindow = static_cast<HWND>(window);
+}
+
+void* ApplicationWindow() {
+    return g_applicationWindow;
+}
 
 void ShowError(const std::string& text) {
     ShowBox(text, Texts().ErrorCaption, MB_OK | MB_ICONERROR);
