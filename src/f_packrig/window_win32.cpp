@@ -291,6 +291,9 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         prdialogs::SetApplicationWindow(nullptr);
         PostQuitMessage(0);
         return 0;
+    case WM_NCDESTROY: // a build still running after a close must not reach a stale handle
+        window_ = nullptr;
+        return 0;
     }
     return DefWindowProcA(window_, message, wParam, lParam);
 }
