@@ -142,28 +142,10 @@ void SortInListingOrder(std::vector<std::string>& names) {
 } // namespace
 
 IoError SystemError(int code) {
-    switch (WindowsCodeFor(code)) {
-    case 2:
-        return {"File not found"};
-    case 3:
-        return {"Invalid filename"};
-    case 4:
-        return {"Too many open files"};
-    case 5:
-        return {"File access denied"};
-    default:
-        break;
-    }
     if (code == ENOSPC || code == EDQUOT || code == EFBIG)
         return ShortWrite();
-    return {"I/O error " + std::to_string(code)};
-}
-
-IoError ShortRead() {
-    return {"Read beyond end of file"};
-}
-IoError ShortWrite() {
-    return {"Disk full"};
+    int windowsCode = WindowsCodeFor(code);
+    return windowsCode ? WindowsError(windowsCode) : IoError{"I/O error " + std::to_string(code)};
 }
 
 bool DirectoryExists(const std::string& path) {
