@@ -21,7 +21,11 @@ IoError WindowsError(int code) {
     }
 }
 
-IoError ShortRead() { return {"Read beyond end of file"}; }
-IoError ShortWrite() { return {"Disk full"}; }
+IoError ShortRead() {
+    return {"Read beyond end of file"};
+}
+IoError ShortWrite() {
+    return {"Disk full"};
+}
 
 } // namespace fsys

@@ -71,7 +71,9 @@ class FindListing : public DirListing {
 
 } // namespace
 
-IoError SystemError(int code) { return WindowsError(code); }
+IoError SystemError(int code) {
+    return WindowsError(code);
+}
 
 bool DirectoryExists(const std::string& path) {
     DWORD attr = GetFileAttributesA(path.c_str());
