@@ -16,7 +16,9 @@ struct IoError {
 };
 using IoResult = std::optional<IoError>; // empty on success
 
-// The message for a system error code of this platform ("File not found", ..., "I/O error %d").
+// The message for a Win32 error code ("File not found", ..., "I/O error %d").
+IoError WindowsError(int code);
+// The message for a system error code of this platform (errno on Linux).
 IoError SystemError(int code);
 IoError ShortRead();  // "Read beyond end of file"
 IoError ShortWrite(); // "Disk full"

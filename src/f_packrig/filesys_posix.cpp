@@ -72,46 +72,44 @@ std::string StoredFormOf(const std::string& name) {
     return prutils::Utf8ToWindows1252(name).value_or(std::string());
 }
 
-// Entries are read whole and sorted, then examined one at a time as the walk asks for them.
+// Fills `entry` for `name` in `directory`; false for what cannot be stored: special files,
+// dangling links, and links to directories (never followed, so a walk cannot loop or leave the
+// tree).
+bool Describe(const std::string& directory, const std::string& name, DirEntry& entry) {
+    std::string path = directory + name;
+    struct stat link {};
+    if (lstat(path.c_str(), &link) != 0)
+        return false;
+    struct stat st = link;
+    if (S_ISLNK(link.st_mode) && (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)))
+        return false;
+    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))
+        return false;
+    entry.name = name;
+    entry.storedName = StoredFormOf(name);
+    entry.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    entry.attr = S_ISDIR(st.st_mode) ? kDirectory : kArchive;
+    if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
+        entry.attr |= kReadOnly;
+    entry.dosTime = DosDateTime(st.st_mtime);
+    return true;
+}
+
+// A snapshot of one directory, taken when the listing starts, as a Windows listing reports
+// sizes and times as they were when it read them.
 class PosixListing : public DirListing {
   public:
-    PosixListing(std::string directory, std::vector<std::string> names)
-        : directory_(std::move(directory)), names_(std::move(names)) {}
+    explicit PosixListing(std::vector<DirEntry> entries) : entries_(std::move(entries)) {}
 
     bool Next(DirEntry& entry) override {
-        while (next_ < names_.size()) {
-            const std::string& name = names_[next_++];
-            if (Describe(name, entry))
-                return true;
-        }
-        return false;
-    }
-
-  private:
-    // Fills `entry`; false for what cannot be stored: special files, dangling links, and links
-    // to directories (never followed, so a walk cannot loop or leave the tree).
-    bool Describe(const std::string& name, DirEntry& entry) const {
-        std::string path = directory_ + name;
-        struct stat link {};
-        if (lstat(path.c_str(), &link) != 0)
+        if (next_ >= entries_.size())
             return false;
-        struct stat st = link;
-        if (S_ISLNK(link.st_mode) && (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)))
-            return false;
-        if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))
-            return false;
-        entry.name = name;
-        entry.storedName = StoredFormOf(name);
-        entry.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
-        entry.attr = S_ISDIR(st.st_mode) ? kDirectory : kArchive;
-        if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
-            entry.attr |= kReadOnly;
-        entry.dosTime = DosDateTime(st.st_mtime);
+        entry = std::move(entries_[next_++]);
         return true;
     }
 
-    std::string directory_;
-    std::vector<std::string> names_;
+  private:
+    std::vector<DirEntry> entries_;
     size_t next_ = 0;
 };
 
@@ -142,28 +140,10 @@ void SortInListingOrder(std::vector<std::string>& names) {
 } // namespace
 
 IoError SystemError(int code) {
-    switch (WindowsCodeFor(code)) {
-    case 2:
-        return {"File not found"};
-    case 3:
-        return {"Invalid filename"};
-    case 4:
-        return {"Too many open files"};
-    case 5:
-        return {"File access denied"};
-    default:
-        break;
-    }
     if (code == ENOSPC || code == EDQUOT || code == EFBIG)
         return ShortWrite();
-    return {"I/O error " + std::to_string(code)};
-}
-
-IoError ShortRead() {
-    return {"Read beyond end of file"};
-}
-IoError ShortWrite() {
-    return {"Disk full"};
+    int windowsCode = WindowsCodeFor(code);
+    return windowsCode ? WindowsError(windowsCode) : IoError{"I/O error " + std::to_string(code)};
 }
 
 bool DirectoryExists(const std::string& path) {
@@ -304,7 +284,14 @@ std::unique_ptr<DirListing> StartListing(const std::string& directory) {
     if (names.empty())
         return nullptr;
     SortInListingOrder(names);
-    return std::make_unique<PosixListing>(directory, std::move(names));
+    std::vector<DirEntry> entries;
+    entries.reserve(names.size());
+    for (const std::string& name : names) {
+        DirEntry entry;
+        if (Describe(directory, name, entry))
+            entries.push_back(std::move(entry));
+    }
+    return std::make_unique<PosixListing>(std::move(entries));
 }
 
 std::string ExeFileStoredName(std::string_view exeFile) {

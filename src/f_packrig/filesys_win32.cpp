@@ -72,28 +72,7 @@ class FindListing : public DirListing {
 } // namespace
 
 IoError SystemError(int code) {
-    switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-        return {"File not found"};
-    case ERROR_PATH_NOT_FOUND:
-        return {"Invalid filename"};
-    case ERROR_TOO_MANY_OPEN_FILES:
-        return {"Too many open files"};
-    case ERROR_ACCESS_DENIED:
-        return {"File access denied"};
-    case ERROR_HANDLE_DISK_FULL:
-    case ERROR_DISK_FULL:
-        return ShortWrite();
-    default:
-        return {"I/O error " + std::to_string(code)};
-    }
-}
-
-IoError ShortRead() {
-    return {"Read beyond end of file"};
-}
-IoError ShortWrite() {
-    return {"Disk full"};
+    return WindowsError(code);
 }
 
 bool DirectoryExists(const std::string& path) {
