@@ -50,7 +50,7 @@ struct ControlSpec {
     RECT box;
 };
 
-constexpr DWORD kLabel = SS_LEFT | SS_NOPREFIX | WS_VISIBLE;
+constexpr DWORD kLabel = SS_LEFTNOWORDWRAP | SS_NOPREFIX | WS_VISIBLE;
 constexpr DWORD kLink = kLabel | SS_NOTIFY;
 constexpr DWORD kEdit = WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL;
 constexpr DWORD kButton = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
@@ -170,9 +170,9 @@ void MainWindow::CreateControls() {
                      : spec.id == lwait                       ? waitFont_.get()
                                                               : font_.get();
         RECT box = spec.box;
-        // The web link shows the maker's address in full, so it takes the width of its text.
-        if (spec.id == lweb)
-            box.right = box.left + prdialogs::TextExtent(font, spec.text).cx;
+        // Labels take the width of their text, so that a wider substitute font never cuts them.
+        if (spec.cls == std::string("STATIC") && spec.id != lwait)
+            box.right = box.left + prdialogs::TextExtent(font, spec.text).cx + 2;
         prdialogs::CreateControl(window_, spec.id, spec.cls, spec.text, spec.style, spec.exStyle,
                                  box, font);
     }

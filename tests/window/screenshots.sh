@@ -8,7 +8,7 @@ build=${1:-$here/../../build}
 build=$(cd "$build" && pwd)
 export PACKRIG_WIN_DIR="$build/win/bin" PACKRIG_WORK_DIR="$build/testwork"
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export PACKRIG_SHOTS="$build/screenshots" QEMU_RESERVED_VA="${QEMU_RESERVED_VA:-0xf0000000}"
+export PACKRIG_SHOTS="$build/screenshots"
 "$here/../tools/make-wineprefix.sh"
 xvfb-run -a -s "-screen 0 800x600x24" python3 "$here/window_test.py" layout
 ls "$PACKRIG_SHOTS"/*.png

@@ -19,22 +19,20 @@ WORK = os.path.join(os.environ["PACKRIG_WORK_DIR"], "window")
 PREFIX = os.environ["WINEPREFIX"]
 PACKRIG = os.path.join(WIN_DIR, "packrig.exe")
 PROBE = os.path.join(WIN_DIR, "windowprobe.exe")
+WINE = os.environ.get("WINE", "wine")
 ENV = dict(os.environ)
-# Where 32-bit programs run under user-mode emulation, wine needs the guest address space that
-# it maps its shared data into; a real x86 machine ignores this.
-ENV.setdefault("QEMU_RESERVED_VA", "0xf0000000")
 WINE_TIMEOUT = 420
 
 IDS = dict(lsource=100, ltarget=101, lwait=102, lexefile=103, lweb=104, lcmdline=105, bmake=106,
            esource=107, bsource=108, btarget=109, etarget=110, eexefile=111, bexefile=112)
-# name: class, left, top, width, height, text, visible
+# name: class, left, top, width, height, text, visible; labels take the width of their text
 LAYOUT = {
-    "lsource": ("static", 8, 8, 80, 13, "Source directory:", 1),
-    "ltarget": ("static", 8, 104, 73, 13, "Target SFX file:", 1),
+    "lsource": ("static", 8, 8, None, 13, "Source directory:", 1),
+    "ltarget": ("static", 8, 104, None, 13, "Target SFX file:", 1),
     "lwait": ("static", 8, 160, 171, 32, "Please wait...", 0),
-    "lexefile": ("static", 8, 56, 197, 13, "Executable file (from the source directory):", 1),
+    "lexefile": ("static", 8, 56, None, 13, "Executable file (from the source directory):", 1),
     "lweb": ("static", 8, 176, None, 13, "www.quorvel.example", 1),
-    "lcmdline": ("static", 128, 176, 104, 13, "Command line support", 1),
+    "lcmdline": ("static", 128, 176, None, 13, "Command line support", 1),
     "bmake": ("button", 304, 168, 91, 25, "Packrig", 1),
     "esource": ("edit", 8, 24, 305, 21, "", 1),
     "bsource": ("button", 320, 24, 75, 25, "Browse", 1),
@@ -69,7 +67,7 @@ def winpath(path):
 def wine(args, extra_env=None, **kw):
     env = dict(ENV)
     env.update(extra_env or {})
-    return subprocess.Popen(["wine"] + args, env=env, stdout=subprocess.PIPE,
+    return subprocess.Popen([WINE] + args, env=env, stdout=subprocess.PIPE,
                             stderr=subprocess.DEVNULL, text=True, encoding="latin-1", **kw)
 
 
@@ -86,7 +84,19 @@ def ensure_wine():
     if "hello" not in out:
         print("wine cannot run Windows programs here; skipping")
         sys.exit(77)
+    use_virtual_desktop()
     open(marker, "w").close()
+
+
+def use_virtual_desktop():
+    """Wine then draws the window frames itself, as no window manager runs on the X server."""
+    stop_wineserver()
+    path = os.path.join(PREFIX, "user.reg")
+    text = open(path, encoding="latin-1").read()
+    if "[Software\\\\Wine\\\\Explorer]" not in text:
+        text += ('\n[Software\\\\Wine\\\\Explorer] 0\n"Desktop"="Default"\n'
+                 '\n[Software\\\\Wine\\\\Explorer\\\\Desktops] 0\n"Default"="800x600"\n')
+        open(path, "w", encoding="latin-1").write(text)
 
 
 def probe(*commands, shots=None, extra_env=None):
@@ -121,8 +131,8 @@ def dumps(lines):
             parts = rest.split(" ", 9)
             control = dict(id=int(parts[0]), cls=parts[1].lower(),
                            box=tuple(int(v) for v in parts[2:6]),
-                           visible=int(parts[6][8:]), tabstop=int(parts[7][7:]),
-                           readonly=int(parts[8][9:]), text=parts[9] if len(parts) > 9 else "")
+                           visible=int(parts[6].split("=")[1]), tabstop=int(parts[7].split("=")[1]),
+                           readonly=int(parts[8].split("=")[1]), text=parts[9] if len(parts) > 9 else "")
             current["controls"][control["id"]] = control
             current["order"].append(control["id"])
     return result

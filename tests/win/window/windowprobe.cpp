@@ -37,8 +37,11 @@ HWND WaitFor(const char* cls) {
 }
 
 std::string Text(HWND window) {
+    // WM_GETTEXT, not GetWindowText: across processes only the message gives an edit's text.
     char text[4096] = {};
-    GetWindowTextA(window, text, sizeof(text));
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, 5000, &ignored);
     return text;
 }
 
@@ -131,8 +134,11 @@ int main(int argc, char** argv) {
             i += 2;
         } else if (command == "key") {
             HWND window = WaitFor(arg(1));
+            Sleep(300); // let focus settle after another window closed
             HWND focus = FocusOf(window);
-            PostMessageA(focus ? focus : window, WM_KEYDOWN, std::atoi(arg(2)), 1);
+            if (!focus || !IsChild(window, focus))
+                focus = window;
+            PostMessageA(focus, WM_KEYDOWN, std::atoi(arg(2)), 1);
             i += 2;
         } else if (command == "close") {
             PostMessageA(WaitFor(arg(1)), WM_CLOSE, 0, 0);
