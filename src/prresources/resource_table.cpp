@@ -155,7 +155,8 @@ uint64_t NameSize(const ResourceKey& key) {
     return key.isId ? 0 : 2 + uint64_t{key.text.size()} * 2;
 }
 
-// The table without types and names that have nothing left in them.
+} // namespace
+
 ResourceTable Pruned(const ResourceTable& table) {
     ResourceTable pruned;
     for (const auto& [type, names] : table) {
@@ -167,6 +168,8 @@ ResourceTable Pruned(const ResourceTable& table) {
     }
     return pruned;
 }
+
+namespace {
 
 SectionPlan Plan(const ResourceTable& table) {
     SectionPlan plan;

@@ -42,6 +42,9 @@ using ResourceTable = std::map<ResourceKey, NameMap>;
 // data outside the sections) gives nothing.
 std::optional<ResourceTable> ReadResources(const pe::PeImage& image);
 
+// The table without types and names that have nothing left in them.
+ResourceTable Pruned(const ResourceTable& table);
+
 // Lays out `table` as the contents of a resource section loaded at `sectionRva`: directories,
 // data entries, names, then the data, each aligned. Empty types and names are left out.
 // Nothing when the result would not fit the directory's 31-bit offsets.

@@ -8,18 +8,6 @@ namespace {
 
 using namespace prresources;
 
-ResourceTable WithoutEmptyNames(const ResourceTable& table) {
-    ResourceTable result;
-    for (const auto& [type, names] : table) {
-        for (const auto& [name, languages] : names) {
-            if (!languages.empty()) {
-                result[type][name] = languages;
-            }
-        }
-    }
-    return result;
-}
-
 void CheckRewrite(std::span<const uint8_t> bytes, const ResourceTable& table) {
     auto rewritten = ReplaceResources(bytes, table);
     if (!rewritten) {
@@ -27,7 +15,7 @@ void CheckRewrite(std::span<const uint8_t> bytes, const ResourceTable& table) {
     }
     auto image = pe::ParsePeImage(*rewritten);
     auto reread = image ? ReadResources(*image) : std::nullopt;
-    if (!reread || WithoutEmptyNames(*reread) != WithoutEmptyNames(table)) {
+    if (!reread || Pruned(*reread) != Pruned(table)) {
         std::abort();
     }
 }
