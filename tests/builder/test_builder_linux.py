@@ -221,6 +221,14 @@ class CommandLineTest(BuilderTest):
                       result.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.dir, "bare.exe")))
 
+    def test_missing_runtime_image_is_an_internal_error(self):
+        for args in (["-h", "-c", self.src, "setup.bat", self.target], []):
+            result = subprocess.run([os.environ["PACKRIG_NOIMAGE"], *args], capture_output=True,
+                                    text=True, stdin=subprocess.DEVNULL)
+            self.assertEqual(result.returncode, 1)
+            self.assertEqual(result.stderr, "Error: Internal error\nThe program is corrupted\n")
+            self.assertFalse(os.path.exists(self.target))
+
     def test_german_system_captions(self):
         env = dict(os.environ, LC_ALL="de_AT.UTF-8")
         result = subprocess.run([PACKRIG, "-h", "/nonexistent", "x", "y.exe"], env=env,
