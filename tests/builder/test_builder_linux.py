@@ -160,6 +160,24 @@ class PayloadTest(BuilderTest):
         self.assertIn(b"caf\xe9 \x80.txt", [e.name for e in sfxfile.parse(self.target).entries])
 
 
+class FaultTest(BuilderTest):
+    def test_full_file_system_gives_disk_full(self):
+        make_tree(self.src)
+        mount = os.path.join(self.dir, "small")
+        os.mkdir(mount)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", mount]).returncode:
+            self.skipTest("cannot mount a tmpfs here (needs root)")
+        try:
+            target = os.path.join(mount, "sfx.exe")
+            result = run("-h", "-o", "-c", self.src, "setup.bat", target)
+            self.assertEqual(result.returncode, 1)
+            self.assertEqual(result.stderr, "Application Error: Input/output error: Disk full\n")
+            # What was written before the failure stays: the image and whole megabytes.
+            self.assertGreater(os.path.getsize(target), 0)
+        finally:
+            subprocess.run(["umount", mount])
+
+
 class CommandLineTest(BuilderTest):
     def setUp(self):
         super().setUp()
