@@ -163,6 +163,7 @@ def main():
              (wine("regedit.exe"), ship("fx_noicon.exe"), False),
              (ship("fx_noicon.exe"), ship("sfxhead.exe"), False),
              (ship("fx_noversion.exe"), ship("fx_target.exe"), False),
+             (ship("fx_langs.exe"), ship("fx_target.exe"), False),
              (batch, ship("sfxhead.exe"), False),
              (wine("regedit.exe"), head64, True),
              (wine("notepad.exe"), head64, True),
