@@ -67,7 +67,7 @@ int ShowCmdlineWindow(void* mainWindow, const std::string& mainCaption) {
     SetWindowLongPtrA(form, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
 
     prdialogs::GdiFont formFont(11, FW_NORMAL, "MS Sans Serif");
-    prdialogs::GdiFont textFont(13, FW_NORMAL, "Courier New");
+    prdialogs::GdiFont textFont(13, FW_NORMAL, "Courier New", false, FIXED_PITCH | FF_MODERN);
     prdialogs::CreateControl(form, kTextId, "EDIT", UsageText(),
                              WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
                                  ES_AUTOHSCROLL,

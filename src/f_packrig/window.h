@@ -6,7 +6,11 @@
 
 namespace fpackrig {
 
-// Returns the process exit code: 0 after a successful build or when the user closed the window.
+// Exit code when the window cannot be created (no display): a failure, not a silent success.
+inline constexpr int kWindowUnavailable = 1;
+
+// Returns the process exit code: 0 after a successful build or when the user closed the window,
+// kWindowUnavailable when there is no window to show.
 int RunMainWindow(const WindowStart& start, const prutils::ResourceBytes& image);
 
 } // namespace fpackrig

@@ -451,7 +451,7 @@ void MainWindow::btargetClick() {
 
 int RunMainWindow(const WindowStart& start, const prutils::ResourceBytes& image) {
     CoInitialize(nullptr); // the browse-for-folder dialog needs COM
-    int exitCode = 0;
+    int exitCode = kWindowUnavailable;
     {
         MainWindow window(start, image);
         if (window.Create())

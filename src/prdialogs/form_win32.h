@@ -10,10 +10,12 @@ namespace prdialogs {
 // An owned GDI font.
 class GdiFont {
   public:
-    GdiFont(int pixelHeight, int weight, const char* face, bool underline = false)
+    // `pitchAndFamily` picks the substitute when `face` is missing (FIXED_PITCH for a fixed one).
+    GdiFont(int pixelHeight, int weight, const char* face, bool underline = false,
+            DWORD pitchAndFamily = DEFAULT_PITCH | FF_DONTCARE)
         : font_(CreateFontA(-pixelHeight, 0, 0, 0, weight, FALSE, underline, FALSE, DEFAULT_CHARSET,
                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                            DEFAULT_PITCH | FF_DONTCARE, face)) {}
+                            pitchAndFamily, face)) {}
     ~GdiFont() {
         if (font_)
             DeleteObject(font_);

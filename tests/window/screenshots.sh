@@ -6,7 +6,9 @@ set -e
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../../build}
 build=$(cd "$build" && pwd)
-export PACKRIG_WIN_DIR="$build/win/bin" PACKRIG_WORK_DIR="$build/testwork"
+# Wine runs the x86_64 twins of the Windows programs here (see the top CMakeLists.txt).
+export PACKRIG_WIN_DIR="$build/win64/bin" PACKRIG_WORK_DIR="$build/testwork"
+export WINE="${WINE:-/usr/lib/wine/wine64}" WINEARCH="${WINEARCH:-win64}"
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export PACKRIG_SHOTS="$build/screenshots"
 "$here/../tools/make-wineprefix.sh"

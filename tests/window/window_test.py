@@ -84,19 +84,20 @@ def ensure_wine():
     if "hello" not in out:
         print("wine cannot run Windows programs here; skipping")
         sys.exit(77)
-    use_virtual_desktop()
     open(marker, "w").close()
 
 
-def use_virtual_desktop():
-    """Wine then draws the window frames itself, as no window manager runs on the X server."""
+DESKTOP_KEYS = ('\n[Software\\\\Wine\\\\Explorer] 0\n"Desktop"="Default"\n'
+                '\n[Software\\\\Wine\\\\Explorer\\\\Desktops] 0\n"Default"="800x600"\n')
+
+
+def use_virtual_desktop(on):
+    """With a virtual desktop wine draws the window frames itself, as no window manager runs on
+    the X server; the screenshots want them. Other tests keep the prefix as it was."""
     stop_wineserver()
     path = os.path.join(PREFIX, "user.reg")
-    text = open(path, encoding="latin-1").read()
-    if "[Software\\\\Wine\\\\Explorer]" not in text:
-        text += ('\n[Software\\\\Wine\\\\Explorer] 0\n"Desktop"="Default"\n'
-                 '\n[Software\\\\Wine\\\\Explorer\\\\Desktops] 0\n"Default"="800x600"\n')
-        open(path, "w", encoding="latin-1").write(text)
+    text = open(path, encoding="latin-1").read().replace(DESKTOP_KEYS, "")
+    open(path, "w", encoding="latin-1").write(text + DESKTOP_KEYS if on else text)
 
 
 def probe(*commands, shots=None, extra_env=None):
@@ -244,11 +245,7 @@ def check_main_layout(main):
     check(tabs == [IDS[n] for n in TAB_ORDER], "tab order %s" % tabs)
 
 
-def scenario_layout():
-    shots = os.environ.get("PACKRIG_SHOTS")
-    if shots:
-        os.makedirs(shots, exist_ok=True)
-    write_settings(None)
+def layout_run(shots):
     app = start_packrig([])
     lines = probe("wait", "Tfpackrig", "dump", "Tfpackrig", "shot", "main",
                   "click", "Tfpackrig", IDS["lcmdline"], "dump", "Tfcmdline", "shot", "help",
@@ -257,6 +254,21 @@ def scenario_layout():
                   "key", "tfabout", 27, "gone", "tfabout",
                   "close", "Tfpackrig", "gone", "Tfpackrig", shots=shots)
     finish(app, "closed by the user")
+    return lines
+
+
+def scenario_layout():
+    shots = os.environ.get("PACKRIG_SHOTS")
+    if shots:
+        os.makedirs(shots, exist_ok=True)
+    write_settings(None)
+    if shots:
+        use_virtual_desktop(True)
+    try:
+        lines = layout_run(shots)
+    finally:
+        if shots:
+            use_virtual_desktop(False)
     d = dumps(lines)
     main, help_, about = d.get("Tfpackrig"), d.get("Tfcmdline"), d.get("tfabout")
     check(main and help_ and about, "all three windows were seen")
@@ -415,6 +427,8 @@ SCENARIOS = {"layout": scenario_layout, "czech": scenario_czech, "settings": sce
 
 if __name__ == "__main__":
     os.makedirs(WORK, exist_ok=True)
+    # A wine server left by another test may belong to another X display: start afresh.
+    stop_wineserver()
     ensure_wine()
     SCENARIOS[sys.argv[1]]()
     print("%d failed checks" % len(failures))
