@@ -1,0 +1,57 @@
+// The build pipeline: checks the three inputs, writes the runtime module image, has the icon and
+// version transferred, and appends the identifier, one entry per file of the tree, and the
+// terminator.
+#pragma once
+
+#include "ownresource.h"
+
+#include <string>
+#include <string_view>
+
+namespace fpackrig {
+
+struct BuildFlags {
+    bool OverwriteTarget = false; // replace an existing target without asking
+    bool ShowCompletion = true;   // announce a successful build
+    bool PathsGiven = false;      // paths came from the command line: remember nothing
+};
+
+// What the pipeline does to its front end. A headless build uses these defaults: no window to
+// pump, switch or close, and no settings to store.
+class BuildHost {
+  public:
+    virtual ~BuildHost() = default;
+    virtual void PumpMessages() {}
+    virtual void EnterBusyState() {}
+    virtual void LeaveBusyState() {}
+    virtual void StoreSettings(const std::string& /*source*/, const std::string& /*exeFile*/,
+                               const std::string& /*target*/) {}
+    virtual void RequestEnd() {}
+};
+
+enum class BuildOutcome {
+    Built,    // the SFX file is complete
+    Rejected, // an input failed its check; an error box said why
+    Declined, // the user kept the existing target
+    Failed,   // an input/output error ended the writing; `error` holds its message
+};
+
+struct BuildResult {
+    BuildOutcome outcome;
+    std::string error;
+};
+
+BuildResult BuildSfx(std::string_view source, std::string_view exeFile, std::string_view target,
+                     const BuildFlags& flags, const prutils::ResourceBytes& image, BuildHost& host);
+
+// The directory part of `target` (before its last path separator), or empty.
+std::string TargetDirectory(std::string_view target);
+// True when `target` ends in ".exe" after its last path separator, in any letter case.
+bool HasExeExtension(std::string_view target);
+// Why a stored name cannot be unpacked on Windows, or empty when it can.
+std::string WindowsNameProblem(std::string_view component);
+
+// The random generator behind the identifier; seeded once at start-up.
+void SeedIdentifier(uint32_t seed);
+
+} // namespace fpackrig

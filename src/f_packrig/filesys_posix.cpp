@@ -1,0 +1,325 @@
+// The pipeline's file operations on Linux. Listings come in a fixed order (names compared
+// upper-cased, byte by byte) so that a tree always gives the same payload; attributes and times
+// are mapped onto their Win32 forms.
+#include "filesys.h"
+
+#include "codepage.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fsys {
+
+const char kPathDelimiter = '/';
+
+namespace {
+
+constexpr uint32_t kReadOnly = 0x01;
+constexpr uint32_t kDirectory = 0x10;
+constexpr uint32_t kArchive = 0x20;
+
+IoError LastError() {
+    return SystemError(errno);
+}
+
+int WindowsCodeFor(int err) {
+    switch (err) {
+    case ENOENT:
+        return 2;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case EINVAL:
+        return 3;
+    case EMFILE:
+    case ENFILE:
+        return 4;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return 5;
+    default:
+        return 0;
+    }
+}
+
+uint32_t DosDateTime(time_t t) {
+    struct tm local {};
+    if (!localtime_r(&t, &local))
+        return (1u << 21) | (1u << 16); // 1980-01-01 00:00:00
+    int year = local.tm_year + 1900;
+    if (year < 1980)
+        return (1u << 21) | (1u << 16);
+    if (year > 2107)
+        return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
+    uint32_t date = (static_cast<uint32_t>(year - 1980) << 9) |
+                    (static_cast<uint32_t>(local.tm_mon + 1) << 5) |
+                    static_cast<uint32_t>(local.tm_mday);
+    uint32_t time = (static_cast<uint32_t>(local.tm_hour) << 11) |
+                    (static_cast<uint32_t>(local.tm_min) << 5) |
+                    static_cast<uint32_t>(local.tm_sec / 2);
+    return (date << 16) | time;
+}
+
+std::string StoredFormOf(const std::string& name) {
+    return prutils::Utf8ToWindows1252(name).value_or(std::string());
+}
+
+// Fills `entry` for `name` in `directory`; false for what cannot be stored: special files,
+// dangling links, and links to directories (never followed, so a walk cannot loop or leave the
+// tree).
+bool Describe(const std::string& directory, const std::string& name, DirEntry& entry) {
+    std::string path = directory + name;
+    struct stat link {};
+    if (lstat(path.c_str(), &link) != 0)
+        return false;
+    struct stat st = link;
+    if (S_ISLNK(link.st_mode) && (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)))
+        return false;
+    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))
+        return false;
+    entry.name = name;
+    entry.storedName = StoredFormOf(name);
+    entry.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    entry.attr = S_ISDIR(st.st_mode) ? kDirectory : kArchive;
+    if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
+        entry.attr |= kReadOnly;
+    entry.dosTime = DosDateTime(st.st_mtime);
+    return true;
+}
+
+// A snapshot of one directory, taken when the listing starts, as a Windows listing reports
+// sizes and times as they were when it read them.
+class PosixListing : public DirListing {
+  public:
+    explicit PosixListing(std::vector<DirEntry> entries) : entries_(std::move(entries)) {}
+
+    bool Next(DirEntry& entry) override {
+        if (next_ >= entries_.size())
+            return false;
+        entry = std::move(entries_[next_++]);
+        return true;
+    }
+
+  private:
+    std::vector<DirEntry> entries_;
+    size_t next_ = 0;
+};
+
+// Names ordered as NTFS lists them: compared upper-cased, as unsigned bytes.
+std::string ListingKey(const std::string& name) {
+    std::string stored = StoredFormOf(name);
+    return prutils::UpperWindows1252(stored.empty() ? name : stored);
+}
+
+void SortInListingOrder(std::vector<std::string>& names) {
+    std::vector<std::pair<std::string, std::string>> keyed;
+    keyed.reserve(names.size());
+    for (std::string& name : names)
+        keyed.emplace_back(ListingKey(name), std::move(name));
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+        int c =
+            std::memcmp(a.first.data(), b.first.data(), std::min(a.first.size(), b.first.size()));
+        if (c != 0)
+            return c < 0;
+        if (a.first.size() != b.first.size())
+            return a.first.size() < b.first.size();
+        return a.second < b.second;
+    });
+    for (size_t i = 0; i < names.size(); ++i)
+        names[i] = std::move(keyed[i].second);
+}
+
+} // namespace
+
+IoError SystemError(int code) {
+    if (code == ENOSPC || code == EDQUOT || code == EFBIG)
+        return ShortWrite();
+    int windowsCode = WindowsCodeFor(code);
+    return windowsCode ? WindowsError(windowsCode) : IoError{"I/O error " + std::to_string(code)};
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+void ForceDirectories(const std::string& path) {
+    for (size_t pos = 1; pos <= path.size(); ++pos) {
+        if (pos == path.size() || path[pos] == '/')
+            mkdir(path.substr(0, pos).c_str(), 0777);
+    }
+}
+
+InFile::InFile(InFile&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = -1;
+}
+
+InFile& InFile::operator=(InFile&& other) noexcept {
+    std::swap(handle_, other.handle_);
+    return *this;
+}
+
+InFile::~InFile() {
+    if (handle_ >= 0)
+        close(static_cast<int>(handle_));
+}
+
+IoResult InFile::Open(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return LastError();
+    // Non-blocking only for the open itself: a FIFO put in place of a file must not hang us.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    handle_ = fd;
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return {};
+}
+
+IoResult InFile::ReadExact(void* buffer, size_t count) {
+    char* p = static_cast<char*>(buffer);
+    while (count > 0) {
+        ssize_t n = read(static_cast<int>(handle_), p, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return LastError();
+        if (n == 0)
+            return ShortRead();
+        p += n;
+        count -= static_cast<size_t>(n);
+    }
+    return {};
+}
+
+std::optional<FileIdentity> InFile::Identity() const {
+    struct stat st {};
+    if (fstat(static_cast<int>(handle_), &st) != 0)
+        return std::nullopt;
+    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+OutFile::~OutFile() {
+    if (handle_ >= 0)
+        close(static_cast<int>(handle_));
+}
+
+IoResult OutFile::Create(const std::string& path) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return LastError();
+    handle_ = fd;
+    position_ = 0;
+    return {};
+}
+
+IoResult OutFile::OpenAtEnd(const std::string& path) {
+    int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return LastError();
+    handle_ = fd;
+    off_t end = lseek(fd, 0, SEEK_END);
+    if (end < 0)
+        return LastError();
+    position_ = static_cast<uint64_t>(end);
+    return {};
+}
+
+IoResult OutFile::Write(const void* data, size_t count) {
+    const char* p = static_cast<const char*>(data);
+    while (count > 0) {
+        ssize_t n = write(static_cast<int>(handle_), p, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return LastError();
+        if (n == 0)
+            return ShortWrite();
+        p += n;
+        count -= static_cast<size_t>(n);
+        position_ += static_cast<uint64_t>(n);
+    }
+    return {};
+}
+
+IoResult OutFile::Close() {
+    if (handle_ < 0)
+        return {};
+    int fd = static_cast<int>(handle_);
+    handle_ = -1;
+    if (close(fd) != 0)
+        return LastError();
+    return {};
+}
+
+std::optional<FileIdentity> OutFile::Identity() const {
+    struct stat st {};
+    if (fstat(static_cast<int>(handle_), &st) != 0)
+        return std::nullopt;
+    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+std::unique_ptr<DirListing> StartListing(const std::string& directory) {
+    DIR* dir = opendir(directory.c_str());
+    if (!dir)
+        return nullptr;
+    std::vector<std::string> names;
+    while (struct dirent* d = readdir(dir)) {
+        if (std::strcmp(d->d_name, ".") != 0 && std::strcmp(d->d_name, "..") != 0)
+            names.emplace_back(d->d_name);
+    }
+    closedir(dir);
+    if (names.empty())
+        return nullptr;
+    SortInListingOrder(names);
+    std::vector<DirEntry> entries;
+    entries.reserve(names.size());
+    for (const std::string& name : names) {
+        DirEntry entry;
+        if (Describe(directory, name, entry))
+            entries.push_back(std::move(entry));
+    }
+    return std::make_unique<PosixListing>(std::move(entries));
+}
+
+std::string ExeFileStoredName(std::string_view exeFile) {
+    std::string slashed(exeFile);
+    std::replace(slashed.begin(), slashed.end(), '/', '\\');
+    return StoredFormOf(slashed);
+}
+
+std::string StoredToNativeRelative(std::string_view relative) {
+    std::string path(relative);
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+std::string UpperStored(std::string_view stored) {
+    return prutils::UpperWindows1252(stored);
+}
+
+bool RunsResourceTransfer() {
+    return true;
+}
+
+uint32_t RandomSeed() {
+    struct timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    uint64_t ns =
+        static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
+    return static_cast<uint32_t>(ns) ^ static_cast<uint32_t>(getpid());
+}
+
+} // namespace fsys

@@ -1,0 +1,228 @@
+// The pipeline's file operations on Windows, through the ANSI file functions.
+#include "filesys.h"
+
+#include <windows.h>
+
+namespace fsys {
+
+const char kPathDelimiter = '\\';
+
+namespace {
+
+HANDLE AsHandle(intptr_t h) {
+    return reinterpret_cast<HANDLE>(h);
+}
+intptr_t FromHandle(HANDLE h) {
+    return reinterpret_cast<intptr_t>(h);
+}
+constexpr intptr_t kNoHandle = -1; // INVALID_HANDLE_VALUE
+
+IoError LastError() {
+    return SystemError(static_cast<int>(GetLastError()));
+}
+
+uint32_t LocalDosTime(const FILETIME& utc) {
+    FILETIME local;
+    WORD date = 0, time = 0;
+    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToDosDateTime(&local, &date, &time))
+        return 0;
+    return (static_cast<uint32_t>(date) << 16) | time;
+}
+
+std::optional<FileIdentity> IdentityOf(intptr_t handle) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(AsHandle(handle), &info))
+        return std::nullopt;
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+void Fill(const WIN32_FIND_DATAA& data, DirEntry& entry) {
+    entry.name = data.cFileName;
+    entry.storedName = data.cFileName;
+    entry.attr = data.dwFileAttributes;
+    entry.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    entry.dosTime = LocalDosTime(data.ftLastWriteTime);
+}
+
+class FindListing : public DirListing {
+  public:
+    FindListing(HANDLE find, const WIN32_FIND_DATAA& first) : find_(find), first_(first) {}
+    ~FindListing() override { FindClose(find_); }
+
+    bool Next(DirEntry& entry) override {
+        if (pendingFirst_) {
+            pendingFirst_ = false;
+            Fill(first_, entry);
+            return true;
+        }
+        WIN32_FIND_DATAA data;
+        if (!FindNextFileA(find_, &data))
+            return false;
+        Fill(data, entry);
+        return true;
+    }
+
+  private:
+    HANDLE find_;
+    WIN32_FIND_DATAA first_;
+    bool pendingFirst_ = true;
+};
+
+} // namespace
+
+IoError SystemError(int code) {
+    return WindowsError(code);
+}
+
+bool DirectoryExists(const std::string& path) {
+    DWORD attr = GetFileAttributesA(path.c_str());
+    return !path.empty() && attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FileExists(const std::string& path) {
+    DWORD attr = GetFileAttributesA(path.c_str());
+    return !path.empty() && attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void ForceDirectories(const std::string& path) {
+    for (size_t pos = 1; pos <= path.size(); ++pos) {
+        if (pos == path.size() || path[pos] == '\\' || path[pos] == '/')
+            CreateDirectoryA(path.substr(0, pos).c_str(), nullptr);
+    }
+}
+
+InFile::InFile(InFile&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = kNoHandle;
+}
+
+InFile& InFile::operator=(InFile&& other) noexcept {
+    std::swap(handle_, other.handle_);
+    return *this;
+}
+
+InFile::~InFile() {
+    if (handle_ != kNoHandle)
+        CloseHandle(AsHandle(handle_));
+}
+
+IoResult InFile::Open(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return LastError();
+    handle_ = FromHandle(h);
+    return {};
+}
+
+IoResult InFile::ReadExact(void* buffer, size_t count) {
+    char* p = static_cast<char*>(buffer);
+    while (count > 0) {
+        DWORD n = 0;
+        if (!ReadFile(AsHandle(handle_), p, static_cast<DWORD>(count), &n, nullptr))
+            return LastError();
+        if (n == 0)
+            return ShortRead();
+        p += n;
+        count -= n;
+    }
+    return {};
+}
+
+std::optional<FileIdentity> InFile::Identity() const {
+    return IdentityOf(handle_);
+}
+
+OutFile::~OutFile() {
+    if (handle_ != kNoHandle)
+        CloseHandle(AsHandle(handle_));
+}
+
+IoResult OutFile::Create(const std::string& path) {
+    HANDLE h =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return LastError();
+    handle_ = FromHandle(h);
+    position_ = 0;
+    return {};
+}
+
+IoResult OutFile::OpenAtEnd(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return LastError();
+    handle_ = FromHandle(h);
+    LARGE_INTEGER zero{}, end{};
+    if (!SetFilePointerEx(h, zero, &end, FILE_END))
+        return LastError();
+    position_ = static_cast<uint64_t>(end.QuadPart);
+    return {};
+}
+
+IoResult OutFile::Write(const void* data, size_t count) {
+    DWORD written = 0;
+    if (!WriteFile(AsHandle(handle_), data, static_cast<DWORD>(count), &written, nullptr))
+        return LastError();
+    position_ += written;
+    if (written != count)
+        return ShortWrite();
+    return {};
+}
+
+IoResult OutFile::Close() {
+    if (handle_ == kNoHandle)
+        return {};
+    HANDLE h = AsHandle(handle_);
+    handle_ = kNoHandle;
+    if (!CloseHandle(h))
+        return LastError();
+    return {};
+}
+
+std::optional<FileIdentity> OutFile::Identity() const {
+    return IdentityOf(handle_);
+}
+
+std::unique_ptr<DirListing> StartListing(const std::string& directory) {
+    WIN32_FIND_DATAA first;
+    HANDLE find = FindFirstFileA((directory + "*.*").c_str(), &first);
+    if (find == INVALID_HANDLE_VALUE)
+        return nullptr;
+    return std::make_unique<FindListing>(find, first);
+}
+
+std::string ExeFileStoredName(std::string_view exeFile) {
+    return std::string(exeFile);
+}
+
+std::string StoredToNativeRelative(std::string_view relative) {
+    return std::string(relative);
+}
+
+std::string UpperStored(std::string_view stored) {
+    std::string upper(stored);
+    if (!upper.empty())
+        CharUpperBuffA(upper.data(), static_cast<DWORD>(upper.size()));
+    return upper;
+}
+
+bool RunsResourceTransfer() {
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    return GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+#pragma GCC diagnostic pop
+}
+
+uint32_t RandomSeed() {
+    LARGE_INTEGER counter;
+    if (QueryPerformanceCounter(&counter))
+        return static_cast<uint32_t>(counter.QuadPart);
+    return GetTickCount();
+}
+
+} // namespace fsys

@@ -1,0 +1,57 @@
+// Start-up of the builder, shared by the Windows and the Linux entry points.
+#include "startup.h"
+
+#include "boxes.h"
+#include "filesys.h"
+#include "language.h"
+
+namespace packrig {
+
+StartupState ReadSwitches(const prutils::CommandLine& commandLine) {
+    StartupState state;
+    state.flags.OverwriteTarget = commandLine.FindCmdLineSwitch("o");
+    state.flags.ShowCompletion = !commandLine.FindCmdLineSwitch("c");
+    state.Headless = commandLine.FindCmdLineSwitch("h");
+    state.flags.PathsGiven = commandLine.PositionalParamCount() >= 3;
+    return state;
+}
+
+int FinishHeadlessBuild(const fpackrig::BuildResult& result) {
+    switch (result.outcome) {
+    case fpackrig::BuildOutcome::Built:
+        return kExitSuccess;
+    case fpackrig::BuildOutcome::Rejected:
+    case fpackrig::BuildOutcome::Declined:
+        return kExitRejected;
+    case fpackrig::BuildOutcome::Failed:
+        break;
+    }
+    prdialogs::ShowApplicationError("Input/output error: " + result.error);
+    return kExitFailure;
+}
+
+int RunHeadless(const prutils::CommandLine& commandLine, const StartupState& state) {
+    if (!state.flags.PathsGiven)
+        return kExitRejected;
+    fpackrig::BuildHost noWindow;
+    return FinishHeadlessBuild(fpackrig::BuildSfx(
+        commandLine.PositionalParam(1), commandLine.PositionalParam(2),
+        commandLine.PositionalParam(3), state.flags, state.RuntimeModuleImage, noWindow));
+}
+
+int StartBuilder(const prutils::CommandLine& commandLine, StartupState& state) {
+    prdialogs::DetectLanguage();
+    prutils::ResourceBytes image;
+    if (!prutils::LoadOwnResource("EXE", "SFXHEAD", image)) {
+        prdialogs::ShowError("Internal error\r\nThe program is corrupted");
+        return kExitFailure;
+    }
+    fpackrig::SeedIdentifier(fsys::RandomSeed());
+    state = ReadSwitches(commandLine);
+    state.RuntimeModuleImage = image;
+    if (state.Headless)
+        return RunHeadless(commandLine, state);
+    return -1;
+}
+
+} // namespace packrig

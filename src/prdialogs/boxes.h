@@ -1,0 +1,17 @@
+// The builder's three modal message boxes; captions come from the interface language, texts are
+// passed in (English, with CR LF line breaks).
+#pragma once
+
+#include <string>
+
+namespace prdialogs {
+
+void ShowError(const std::string& text);
+void ShowInformation(const std::string& text);
+// True exactly when the user answers Yes; with `yesIsDefault` false, No is the default answer.
+bool AskYesNo(const std::string& text, bool yesIsDefault);
+
+// The box shown when a headless build fails with an input/output error: "Application Error".
+void ShowApplicationError(const std::string& text);
+
+} // namespace prdialogs

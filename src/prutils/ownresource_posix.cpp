@@ -1,0 +1,26 @@
+// Own resources on Linux: the runtime module image is linked into the program as data (see
+// src/packrig/sfxhead_image_posix.cpp). The symbols are weak, so a program linked without the
+// image reports it as missing instead of failing to link.
+#include "ownresource.h"
+
+#include <cstring>
+
+extern "C" {
+extern const unsigned char packrig_sfxhead_begin[] __attribute__((weak));
+extern const unsigned char packrig_sfxhead_end[] __attribute__((weak));
+}
+
+namespace prutils {
+
+bool LoadOwnResource(const char* type, const char* name, ResourceBytes& out) {
+    if (std::strcmp(type, "EXE") != 0 || std::strcmp(name, "SFXHEAD") != 0)
+        return false;
+    const unsigned char* begin = packrig_sfxhead_begin;
+    const unsigned char* end = packrig_sfxhead_end;
+    if (!begin || !end || end <= begin)
+        return false;
+    out = {begin, static_cast<uint32_t>(end - begin)};
+    return true;
+}
+
+} // namespace prutils

@@ -1,0 +1,86 @@
+// Command-line splitting and the switch and numbering rules of the builder.
+#include "cmdline.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using prutils::CommandLine;
+using prutils::SplitCommandLine;
+using Args = std::vector<std::string>;
+
+TEST(SplitCommandLine, BlanksControlsAndQuotes) {
+    EXPECT_EQ(SplitCommandLine("prog a\tb\x01"
+                               "c"),
+              (Args{"prog", "a", "b", "c"}));
+    EXPECT_EQ(SplitCommandLine("\"C:\\Program Files\\p.exe\" \"C:\\My Files\" x"),
+              (Args{"C:\\Program Files\\p.exe", "C:\\My Files", "x"}));
+    EXPECT_EQ(SplitCommandLine("p a\"b c\"d"), (Args{"p", "ab cd"}));
+    EXPECT_EQ(SplitCommandLine("p \"unterminated arg"), (Args{"p", "unterminated arg"}));
+    EXPECT_EQ(SplitCommandLine("p back\\slash\\"), (Args{"p", "back\\slash\\"}));
+}
+
+TEST(SplitCommandLine, NeverYieldsAnEmptyArgument) {
+    EXPECT_EQ(SplitCommandLine("p \"\" x \"\"\"\" \"\"y \""), (Args{"p", "x", "y"}));
+    EXPECT_EQ(SplitCommandLine("   "), Args{});
+    EXPECT_EQ(SplitCommandLine(""), Args{});
+}
+
+TEST(CommandLine, SwitchesAnywhereCaseBlindAndUncombined) {
+    CommandLine cl("C:\\packrig.exe", {"src", "-O", "setup.exe", "/C", "out.exe", "-oc", "-x"},
+                   true);
+    EXPECT_TRUE(cl.FindCmdLineSwitch("o"));
+    EXPECT_TRUE(cl.FindCmdLineSwitch("c"));
+    EXPECT_FALSE(cl.FindCmdLineSwitch("h"));
+    EXPECT_EQ(cl.PositionalParamCount(), 3);
+    EXPECT_EQ(cl.PositionalParam(1), "src");
+    EXPECT_EQ(cl.PositionalParam(2), "setup.exe");
+    EXPECT_EQ(cl.PositionalParam(3), "out.exe");
+}
+
+TEST(CommandLine, OddSwitchesSetNothing) {
+    CommandLine cl("p", {"-oc", "--o", "-", "/?", "-hh"}, true);
+    for (const char* name : {"o", "c", "h"})
+        EXPECT_FALSE(cl.FindCmdLineSwitch(name)) << name;
+    EXPECT_EQ(cl.PositionalParamCount(), 0);
+}
+
+TEST(CommandLine, PositionalNumbering) {
+    CommandLine cl("/usr/bin/packrig", {"-h", "a", "b", "c", "d"}, false);
+    EXPECT_EQ(cl.PositionalParam(0), "/usr/bin/packrig");
+    EXPECT_EQ(cl.PositionalParam(-1), "");
+    EXPECT_EQ(cl.PositionalParam(4), "d");
+    EXPECT_EQ(cl.PositionalParam(5), "");
+    CommandLine none("p", {}, true);
+    EXPECT_EQ(none.PositionalParam(1), "");
+    EXPECT_EQ(none.PositionalParamCount(), 0);
+}
+
+TEST(CommandLine, SlashIsASwitchOnWindowsAndAPathOnLinux) {
+    Args args{"/src/tree", "setup.exe", "/out/setup.exe", "-h"};
+    CommandLine windows("p", args, true);
+    EXPECT_EQ(windows.PositionalParamCount(), 1);
+    EXPECT_EQ(windows.PositionalParam(1), "setup.exe");
+    CommandLine linux("p", args, false);
+    EXPECT_EQ(linux.PositionalParamCount(), 3);
+    EXPECT_EQ(linux.PositionalParam(1), "/src/tree");
+    EXPECT_TRUE(linux.FindCmdLineSwitch("H"));
+    EXPECT_FALSE(CommandLine("p", {"/h"}, false).FindCmdLineSwitch("h"));
+}
+
+TEST(CommandLine, EmptyArgumentKeepsItsPlaceOnLinux) {
+    CommandLine cl("p", {"", "setup.exe", "out.exe"}, false);
+    EXPECT_EQ(cl.PositionalParamCount(), 3);
+    EXPECT_EQ(cl.PositionalParam(2), "setup.exe");
+}
+
+TEST(Paths, TrailingDelimiterAndTrim) {
+    EXPECT_EQ(prutils::WithTrailingDelimiter(""), "");
+    EXPECT_EQ(prutils::WithTrailingDelimiter("C:\\src"), "C:\\src\\");
+    EXPECT_EQ(prutils::WithTrailingDelimiter("C:\\src\\"), "C:\\src\\");
+    EXPECT_EQ(prutils::WithTrailingDelimiter("/src", '/'), "/src/");
+    EXPECT_EQ(prutils::TrimControlAndBlank(" \t C:\\src \r\n"), "C:\\src");
+    EXPECT_EQ(prutils::TrimControlAndBlank(" \x01 "), "");
+}
+
+} // namespace

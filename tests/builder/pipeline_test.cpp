@@ -1,0 +1,267 @@
+// The build pipeline on real trees in a temporary folder, with a host that records what the
+// pipeline asks of the window and that changes files between entries to inject faults.
+#include "build_sfx.h"
+#include "bytesum.h"
+#include "payload.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using fpackrig::BuildFlags;
+using fpackrig::BuildOutcome;
+
+const std::string kImage = "FAKE-RUNTIME-MODULE-IMAGE";
+
+struct Entry {
+    payload::TEntryHeader header;
+    std::string name;
+    std::string data;
+    uint32_t checksum;
+};
+
+class RecordingHost : public fpackrig::BuildHost {
+  public:
+    void PumpMessages() override {
+        ++pumps;
+        if (afterPump)
+            afterPump(pumps);
+    }
+    void EnterBusyState() override { events += "busy;"; }
+    void LeaveBusyState() override { events += "idle;"; }
+    void StoreSettings(const std::string& s, const std::string& e, const std::string& t) override {
+        stored = s + "|" + e + "|" + t;
+    }
+    void RequestEnd() override { events += "end;"; }
+
+    int pumps = 0;
+    std::string events;
+    std::string stored;
+    std::function<void(int)> afterPump;
+};
+
+class Pipeline : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() /
+                ("packrig-pipeline-" + std::to_string(getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "src");
+        flags_.ShowCompletion = false;
+        flags_.OverwriteTarget = true;
+        flags_.PathsGiven = true;
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    void Write(const std::string& rel, const std::string& data) {
+        fs::path p = root_ / "src" / rel;
+        fs::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary) << data;
+    }
+
+    fpackrig::BuildResult Build(const std::string& exe = "setup.exe", std::string target = "") {
+        if (target.empty())
+            target = (root_ / "out" / "sfx.exe").string();
+        target_ = target;
+        prutils::ResourceBytes image{kImage.data(), static_cast<uint32_t>(kImage.size())};
+        return fpackrig::BuildSfx((root_ / "src").string(), exe, target, flags_, image, host_);
+    }
+
+    // Reads back the payload that follows the fake image.
+    std::vector<Entry> Entries() {
+        std::ifstream in(target_, std::ios::binary);
+        std::string all((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_EQ(all.compare(0, kImage.size(), kImage), 0);
+        size_t pos = kImage.size() + sizeof(payload::ArchiveId);
+        std::vector<Entry> entries;
+        for (;;) {
+            Entry e{};
+            std::memcpy(&e.header, all.data() + pos, sizeof(e.header));
+            pos += sizeof(e.header);
+            if (payload::IsTerminator(e.header))
+                break;
+            e.name = all.substr(pos, static_cast<size_t>(e.header.NameLength));
+            pos += e.name.size();
+            e.data = all.substr(pos, static_cast<size_t>(e.header.Size));
+            pos += e.data.size();
+            std::memcpy(&e.checksum, all.data() + pos, 4);
+            pos += 4;
+            entries.push_back(e);
+        }
+        EXPECT_EQ(pos, all.size()) << "bytes after the terminator";
+        return entries;
+    }
+
+    fs::path root_;
+    std::string target_;
+    BuildFlags flags_;
+    RecordingHost host_;
+};
+
+TEST_F(Pipeline, StoresTreeDepthFirstInListingOrderWithChecksums) {
+    Write("b.txt", "bee");
+    Write("A/inner.txt", "inner");
+    Write("Setup.exe", "MZ");
+    Write("c/empty.txt", "");
+    fs::create_directories(root_ / "src" / "empty" / "deeper");
+    ASSERT_EQ(Build("Setup.exe").outcome, BuildOutcome::Built);
+    std::vector<Entry> entries = Entries();
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0].name, "A\\inner.txt");
+    EXPECT_EQ(entries[1].name, "b.txt");
+    EXPECT_EQ(entries[2].name, "c\\empty.txt");
+    EXPECT_EQ(entries[3].name, "Setup.exe");
+    for (const Entry& e : entries) {
+        EXPECT_EQ(e.checksum, payload::ByteSum(e.name.data(), e.name.size()) +
+                                  payload::ByteSum(e.data.data(), e.data.size()));
+        EXPECT_EQ(e.header.IsExeFile, e.name == "Setup.exe" ? 1 : 0) << e.name;
+        EXPECT_EQ(e.header.Attr, 0x20u);
+    }
+    EXPECT_EQ(host_.events, "busy;idle;end;");
+    EXPECT_EQ(host_.pumps, 2 + 4);
+}
+
+TEST_F(Pipeline, ExeFileWithEitherSeparatorMarksItsEntry) {
+    Write("tools/Setup.exe", "MZ");
+    ASSERT_EQ(Build("tools/Setup.exe").outcome, BuildOutcome::Built);
+    EXPECT_EQ(Entries().at(0).header.IsExeFile, 1);
+    ASSERT_EQ(Build("tools\\Setup.exe").outcome, BuildOutcome::Built);
+    EXPECT_EQ(Entries().at(0).header.IsExeFile, 1);
+    ASSERT_EQ(Build("./tools/Setup.exe").outcome, BuildOutcome::Built);
+    EXPECT_EQ(Entries().at(0).header.IsExeFile, 0);
+}
+
+TEST_F(Pipeline, MarkingIgnoresLetterCase) {
+    // Linux tells the two apart; both match the name case-insensitively, as on Windows.
+    Write("SETUP.EXE", "MZ upper");
+    Write("setup.exe", "MZ lower");
+    ASSERT_EQ(Build("setup.exe").outcome, BuildOutcome::Built);
+    std::vector<Entry> entries = Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].header.IsExeFile + entries[1].header.IsExeFile, 2);
+}
+
+TEST_F(Pipeline, TargetInsideTheSourceTreeIsNotStored) {
+    Write("setup.exe", "MZ");
+    ASSERT_EQ(Build("setup.exe", (root_ / "src" / "out.exe").string()).outcome,
+              BuildOutcome::Built);
+    std::vector<Entry> entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "setup.exe");
+}
+
+TEST_F(Pipeline, FileThatShrinksAfterTheListingFailsTheBuild) {
+    Write("a.exe", "MZ");
+    Write("b.dat", std::string(5000, 'x'));
+    host_.afterPump = [&](int pump) {
+        if (pump == 3) // after the first stored file
+            fs::resize_file(root_ / "src" / "b.dat", 10);
+    };
+    fpackrig::BuildResult result = Build("a.exe");
+    EXPECT_EQ(result.outcome, BuildOutcome::Failed);
+    EXPECT_EQ(result.error, "Read beyond end of file");
+    EXPECT_EQ(host_.events, "busy;idle;");
+}
+
+TEST_F(Pipeline, FileThatGrowsIsStoredWithItsListedSize) {
+    Write("a.exe", "MZ");
+    Write("b.dat", "12345");
+    host_.afterPump = [&](int pump) {
+        if (pump == 3)
+            std::ofstream(root_ / "src" / "b.dat", std::ios::app) << "678";
+    };
+    ASSERT_EQ(Build("a.exe").outcome, BuildOutcome::Built);
+    EXPECT_EQ(Entries().at(1).data, "12345");
+}
+
+TEST_F(Pipeline, FileThatDisappearsFailsWithItsMessage) {
+    Write("a.exe", "MZ");
+    Write("b.dat", "gone soon");
+    host_.afterPump = [&](int pump) {
+        if (pump == 3)
+            fs::remove(root_ / "src" / "b.dat");
+    };
+    fpackrig::BuildResult result = Build("a.exe");
+    EXPECT_EQ(result.outcome, BuildOutcome::Failed);
+    EXPECT_EQ(result.error, "File not found");
+}
+
+TEST_F(Pipeline, NamesWindowsCannotHoldFailTheBuild) {
+    Write("setup.exe", "MZ");
+    for (std::string bad : {"a:b.txt", "trailing.", "trailing ", "CON.txt", "lpt1", "q?",
+                            "back\\slash", "\xD0\x96.txt"}) {
+        Write(bad, "x");
+        fpackrig::BuildResult result = Build();
+        EXPECT_EQ(result.outcome, BuildOutcome::Failed) << bad;
+        EXPECT_NE(result.error.find(bad), std::string::npos) << result.error;
+        fs::remove(root_ / "src" / bad);
+    }
+    Write("COM0", "fine");
+    Write("CONSOLE.txt", "fine");
+    EXPECT_EQ(Build().outcome, BuildOutcome::Built);
+}
+
+TEST_F(Pipeline, FileOf2GiBIsRefusedBeforeItsEntry) {
+    Write("setup.exe", "MZ");
+    Write("zz-huge.bin", "");
+    fs::resize_file(root_ / "src" / "zz-huge.bin", 0x80000000ull); // sparse
+    fpackrig::BuildResult result = Build();
+    EXPECT_EQ(result.outcome, BuildOutcome::Failed);
+    EXPECT_NE(result.error.find("2 GiB"), std::string::npos) << result.error;
+    EXPECT_NE(result.error.find("zz-huge.bin"), std::string::npos) << result.error;
+    // What was written ends after the complete first entry: nothing of the large one.
+    EXPECT_EQ(fs::file_size(target_), kImage.size() + 11 + 17 + 9 + 2 + 4);
+}
+
+TEST_F(Pipeline, SfxFileThatWouldReach2GiBIsRefused) {
+    Write("setup.exe", "MZ");
+    Write("x1.bin", "");
+    Write("x2.bin", "");
+    fs::resize_file(root_ / "src" / "x1.bin", 0x40000000ull);
+    fs::resize_file(root_ / "src" / "x2.bin", 0x40000000ull);
+    fpackrig::BuildResult result = Build();
+    EXPECT_EQ(result.outcome, BuildOutcome::Failed);
+    EXPECT_NE(result.error.find("x2.bin"), std::string::npos) << result.error;
+}
+
+TEST_F(Pipeline, RejectedInputsStoreSettingsButWriteNothing) {
+    flags_.PathsGiven = false;
+    fpackrig::BuildResult result = Build("missing.exe");
+    EXPECT_EQ(result.outcome, BuildOutcome::Rejected);
+    EXPECT_EQ(host_.stored, (root_ / "src").string() + "/|missing.exe|" + target_);
+    EXPECT_FALSE(fs::exists(target_));
+    EXPECT_EQ(host_.events, "");
+}
+
+TEST_F(Pipeline, TargetChecks) {
+    Write("setup.exe", "MZ");
+    EXPECT_EQ(Build("setup.exe", (root_ / "out" / "sfx.exe.bak").string()).outcome,
+              BuildOutcome::Rejected);
+    EXPECT_EQ(Build("setup.exe", (root_ / "out" / "sfx").string()).outcome, BuildOutcome::Rejected);
+    EXPECT_EQ(Build("  setup.exe\t", "  " + (root_ / "out" / "sfx.ExE").string() + " ").outcome,
+              BuildOutcome::Built);
+    fpackrig::BuildResult bare = Build("setup.exe", "bare.exe");
+    EXPECT_EQ(bare.outcome, BuildOutcome::Failed);
+    EXPECT_EQ(bare.error, "Unable to create directory");
+    EXPECT_FALSE(fs::exists("bare.exe"));
+}
+
+TEST(PipelineRules, TargetDirectoryAndExtension) {
+    EXPECT_EQ(fpackrig::TargetDirectory("/out/dir/x.exe"), "/out/dir");
+    EXPECT_EQ(fpackrig::TargetDirectory("/x.exe"), "/");
+    EXPECT_EQ(fpackrig::TargetDirectory("x.exe"), "");
+    EXPECT_TRUE(fpackrig::HasExeExtension("/a.b/X.eXe"));
+    EXPECT_FALSE(fpackrig::HasExeExtension("/a.exe/x"));
+    EXPECT_FALSE(fpackrig::HasExeExtension("x.exe.bak"));
+    EXPECT_FALSE(fpackrig::HasExeExtension(".exe/"));
+}
+
+} // namespace
