@@ -6,6 +6,7 @@ and the progress window under Xvfb.
 Exits 77 (skipped) when this machine cannot start 32-bit Windows programs."""
 
 import glob
+import re
 import os
 import shutil
 import subprocess
@@ -37,9 +38,45 @@ def helper(name):
 
 
 def wine_env(**extra):
+    """Environment of a wine run: UTC, and no display unless one is given, so that an error
+    report's message box returns at once."""
     env = dict(os.environ, TZ="UTC")
+    env.pop("DISPLAY", None)
     env.update(extra)
     return env
+
+
+def stop_wine():
+    subprocess.run(["wineserver", "-k"], env=wine_env(), timeout=60)
+    subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=60)
+
+
+class Display:
+    """A private Xvfb on a free display number; wine is restarted around it so that every
+    program of the prefix draws there."""
+
+    def __enter__(self):
+        stop_wine()
+        for number in range(90, 140):
+            if not os.path.exists("/tmp/.X11-unix/X%d" % number) and \
+                    not os.path.exists("/tmp/.X%d-lock" % number):
+                break
+        self.name = ":%d" % number
+        self.xvfb = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "800x600x24"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(50):
+            if os.path.exists("/tmp/.X11-unix/X%d" % number):
+                break
+            time.sleep(0.1)
+        return self
+
+    def env(self, **extra):
+        return wine_env(DISPLAY=self.name, **extra)
+
+    def __exit__(self, *exc):
+        stop_wine()
+        self.xvfb.terminate()
+        self.xvfb.wait(timeout=30)
 
 
 def run_sfx(path, *args, timeout=300, env=None):
@@ -61,21 +98,22 @@ def windows_path(unix):
 
 
 def read_record(path):
-    lines = open(path, encoding="latin-1").read().splitlines()
+    with open(path, encoding="latin-1") as f:
+        lines = f.read().splitlines()
     return {"cmdline": lines[0][8:], "cwd": lines[1][4:],
             "args": [l[4:] for l in lines[3:]]}
 
 
 def pending_deletions():
     subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=120)
-    text = open(os.path.join(PREFIX, "system.reg"), encoding="latin-1").read()
-    start = text.find('"PendingFileRenameOperations"')
-    if start < 0:
+    with open(os.path.join(PREFIX, "system.reg"), encoding="latin-1") as f:
+        text = f.read()
+    match = re.search(r'"PendingFileRenameOperations"=str\(7\):"((?:[^"\\]|\\.)*)"', text)
+    if match is None:
         return []
-    value = text[start:text.find("\n\n", start)]
-    hexes = value.split(":", 1)[1].replace("\\\n", "").replace(" ", "")
-    raw = bytes(int(h, 16) for h in hexes.split(",") if h)
-    names = raw.decode("utf-16-le").split("\0")
+    escapes = {"\\": "\\", "0": "\0", '"': '"', "n": "\n"}
+    names = re.sub(r"\\(.)", lambda m: escapes.get(m.group(1), m.group(1)),
+                   match.group(1)).split("\0")
     # Pairs of (source, target); a deletion has an empty target.
     return [names[i] for i in range(0, len(names) - 1, 2) if names[i]]
 
@@ -121,8 +159,9 @@ class LaunchTest(SfxTestCase):
         path = self.write([Entry("go.bat", script, is_exe=1), Entry("x", b"1")])
         result = run_sfx(path, "a", "b")
         self.assertEqual(result.returncode, 4, result.stdout)
-        lines = open(os.path.join(self.dir, "bat.txt")).read().splitlines()
-        self.assertEqual(lines[0], '[ "a" "b"]')
+        with open(os.path.join(self.dir, "bat.txt")) as f:
+            lines = f.read().splitlines()
+        self.assertEqual(lines[0].strip("[] "), '"a" "b"')
         self.assertTrue(lines[1].rstrip("\\").endswith("~sfx" + ID), lines)
 
 
@@ -179,7 +218,8 @@ class RefusalTest(SfxTestCase):
         for name, data in cases.items():
             with self.subTest(name):
                 path = os.path.join(self.dir, name + ".exe")
-                open(path, "wb").write(data)
+                with open(path, "wb") as f:
+                    f.write(data)
                 self.assertRefused(path)
         self.assertEqual(glob.glob(os.path.join(temp_dir(), "..", "..", "escaped.txt")), [])
         self.assertFalse(os.path.exists(os.path.join(temp_dir(), "escaped.txt")))
@@ -189,38 +229,75 @@ def has_xvfb():
     return shutil.which("Xvfb") is not None
 
 
+@unittest.skipUnless(has_xvfb(), "needs Xvfb")
 class ReportTest(SfxTestCase):
-    """Message boxes wait for the user under a display; the box reader reads and closes them."""
+    """Under a display a message box waits for the user; the box reader reads and closes it."""
 
-    def run_with_box(self, path, env=None):
-        env = env or wine_env()
+    @classmethod
+    def setUpClass(cls):
+        cls.display = Display().__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.display.__exit__(None, None, None)
+
+    def run_with_box(self, path):
+        env = self.display.env()
         sfx = subprocess.Popen([WINE, path], env=env, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
-        box = subprocess.run([WINE, os.path.join(WIN_DIR, "boxreader.exe"), "60"], env=env,
-                             stdout=subprocess.PIPE, timeout=300)
-        code = sfx.wait(timeout=120)
+        try:
+            box = subprocess.run([WINE, os.path.join(WIN_DIR, "boxreader.exe"), "60"], env=env,
+                                 stdout=subprocess.PIPE, timeout=120)
+            code = sfx.wait(timeout=60)
+        finally:
+            if sfx.poll() is None:
+                sfx.kill()
         return code, box.stdout.decode("latin-1")
 
-    @unittest.skipUnless(has_xvfb() and os.environ.get("DISPLAY"), "needs a display")
     def test_bad_format_report_names_the_file(self):
         path = self.write([Entry("a.txt", b"1")])  # nothing marked to start
         code, text = self.run_with_box(path)
         self.assertEqual(code, FAILED)
         self.assertIn("test.exe", text)
 
-    @unittest.skipUnless(has_xvfb() and os.environ.get("DISPLAY") and os.geteuid() == 0,
-                         "needs a display and root for a small tmpfs")
+    @unittest.skipUnless(os.geteuid() == 0, "needs root for a small tmpfs")
     def test_not_enough_space_report_shows_sizes(self):
         path = self.write(self.recorder_entries() + [Entry("big.bin", bytes(2_500_000))])
-        temp = temp_dir()
-        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", temp], check=True)
-        try:
+        with TinyTempDrive(self.dir):
             code, text = self.run_with_box(path)
-        finally:
-            subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=120)
-            subprocess.run(["umount", temp])
         self.assertEqual(code, FAILED)
-        self.assertRegex(text, r"C:\\   \(\d+[.,]\d+ (kB|MB)<2[.,]\d\d MB\)")
+        self.assertRegex(text, r"T:\\   \(\d+[.,]\d+ (kB|MB)<2[.,]\d\d MB\)")
+
+
+class TinyTempDrive:
+    """Drive T: on a 1 MiB tmpfs as the temporary folder of the prefix. Wine takes TEMP from
+    the user's registry, so the stored value is replaced while the server is down."""
+
+    def __init__(self, base):
+        self.mount = os.path.join(base, "tiny")
+        self.link = os.path.join(PREFIX, "dosdevices", "t:")
+        self.user_reg = os.path.join(PREFIX, "user.reg")
+
+    def __enter__(self):
+        os.makedirs(self.mount, exist_ok=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", self.mount], check=True)
+        os.symlink(self.mount, self.link)
+        subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=60)
+        with open(self.user_reg, encoding="latin-1") as f:
+            self.saved = f.read()
+        changed = re.sub(r'^"(TEMP|TMP)"=".*"$', r'"\1"="T:\\\\"', self.saved,
+                         flags=re.M)
+        with open(self.user_reg, "w", encoding="latin-1") as f:
+            f.write(changed)
+        return self
+
+    def __exit__(self, *exc):
+        subprocess.run(["wineserver", "-k"], env=wine_env(), timeout=60)
+        subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=60)
+        with open(self.user_reg, "w", encoding="latin-1") as f:
+            f.write(self.saved)
+        os.unlink(self.link)
+        subprocess.run(["umount", self.mount])
 
 
 def main():
