@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -44,13 +45,68 @@ size_t LastSeparator(std::string_view path) {
     return std::string_view::npos;
 }
 
+// Appends to the SFX file through the build's one 1 MiB buffer: file data is read straight into
+// it and summed there, and small entries collect in it until it is full, so a tree of small
+// files costs a write per megabyte rather than several per file.
+class PayloadWriter {
+  public:
+    explicit PayloadWriter(fsys::OutFile& out) : out_(out), buffer_(payload::kChunkSize) {}
+
+    IoResult Put(const void* data, size_t count) {
+        const char* p = static_cast<const char*>(data);
+        while (count > 0) {
+            if (fill_ == buffer_.size())
+                if (IoResult failed = Flush())
+                    return failed;
+            size_t n = std::min(count, buffer_.size() - fill_);
+            std::memcpy(buffer_.data() + fill_, p, n);
+            fill_ += n;
+            p += n;
+            count -= n;
+        }
+        return {};
+    }
+
+    // Copies `size` bytes of `in`, adding their byte sum to `checksum`.
+    IoResult Copy(fsys::InFile& in, uint64_t size, uint32_t& checksum) {
+        for (uint64_t done = 0; done < size;) {
+            if (fill_ == buffer_.size())
+                if (IoResult failed = Flush())
+                    return failed;
+            size_t chunk =
+                static_cast<size_t>(std::min<uint64_t>(size - done, buffer_.size() - fill_));
+            if (IoResult failed = in.ReadExact(buffer_.data() + fill_, chunk))
+                return failed;
+            checksum += payload::ByteSum(buffer_.data() + fill_, chunk);
+            fill_ += chunk;
+            done += chunk;
+        }
+        return {};
+    }
+
+    IoResult Flush() {
+        size_t count = fill_;
+        fill_ = 0;
+        return count ? out_.Write(buffer_.data(), count) : IoResult{};
+    }
+
+    // Bytes of the SFX file so far, written or waiting in the buffer.
+    uint64_t Position() const { return out_.Position() + fill_; }
+
+  private:
+    fsys::OutFile& out_;
+    std::vector<char> buffer_;
+    size_t fill_ = 0;
+};
+
 // Writes the entries of one tree. Relative paths are kept twice: in this platform's form for
 // opening, and with "\" in the stored form.
 class TreeWriter {
   public:
-    TreeWriter(fsys::OutFile& out, std::string source, std::string exeUpper, BuildHost& host)
+    TreeWriter(PayloadWriter& out, std::string source, std::string exeUpper,
+               std::optional<fsys::FileIdentity> target, BuildHost& host)
         : out_(out), source_(std::move(source)), exeUpper_(std::move(exeUpper)), host_(host),
-          buffer_(payload::kChunkSize), target_(out.Identity()) {}
+          target_(target) {}
 
     IoResult WriteTree() {
         std::unique_ptr<fsys::DirListing> listing = fsys::StartListing(source_ + relNative_);
@@ -94,13 +150,19 @@ class TreeWriter {
         return result;
     }
 
+    // The SFX file being written may lie inside the tree; it is not stored in itself.
+    bool IsTarget(const fsys::DirEntry& entry, const fsys::InFile& in) const {
+        if (!target_)
+            return false;
+        return entry.identity ? entry.identity == target_ : in.Identity() == target_;
+    }
+
     IoResult WriteEntry(const fsys::DirEntry& entry) {
         std::string path = NativePath(entry);
         fsys::InFile in;
         if (IoResult failed = in.Open(path))
             return failed;
-        // The SFX file being written may lie inside the tree; it is not stored in itself.
-        if (target_ && in.Identity() == target_)
+        if (IsTarget(entry, in))
             return {};
         std::string name = relStored_ + entry.storedName;
         if (IoResult tooLarge = CheckLimits(entry, name, path))
@@ -112,26 +174,17 @@ class TreeWriter {
         header.Size = static_cast<int32_t>(entry.size);
         header.Time = entry.dosTime;
         header.Attr = entry.attr;
-        std::string head(reinterpret_cast<const char*>(&header), sizeof(header));
-        head += name;
-        if (IoResult failed = out_.Write(head.data(), head.size()))
-            return failed;
-
         uint32_t checksum = payload::ByteSum(name.data(), name.size());
-        for (uint64_t done = 0; done < entry.size;) {
-            size_t chunk =
-                static_cast<size_t>(std::min<uint64_t>(entry.size - done, buffer_.size()));
-            if (IoResult failed = in.ReadExact(buffer_.data(), chunk))
-                return failed;
-            if (IoResult failed = out_.Write(buffer_.data(), chunk))
-                return failed;
-            checksum += payload::ByteSum(buffer_.data(), chunk);
-            done += chunk;
-        }
+        if (IoResult failed = out_.Put(&header, sizeof(header)))
+            return failed;
+        if (IoResult failed = out_.Put(name.data(), name.size()))
+            return failed;
+        if (IoResult failed = out_.Copy(in, entry.size, checksum))
+            return failed;
         std::array<uint8_t, 4> sum = {
             static_cast<uint8_t>(checksum), static_cast<uint8_t>(checksum >> 8),
             static_cast<uint8_t>(checksum >> 16), static_cast<uint8_t>(checksum >> 24)};
-        if (IoResult failed = out_.Write(sum.data(), sum.size()))
+        if (IoResult failed = out_.Put(sum.data(), sum.size()))
             return failed;
         host_.PumpMessages();
         return {};
@@ -149,11 +202,10 @@ class TreeWriter {
         return {};
     }
 
-    fsys::OutFile& out_;
+    PayloadWriter& out_;
     std::string source_;
     std::string exeUpper_;
     BuildHost& host_;
-    std::vector<char> buffer_;
     std::optional<fsys::FileIdentity> target_;
     std::string relNative_;
     std::string relStored_;
@@ -168,23 +220,28 @@ IoResult WriteImage(const std::string& target, const prutils::ResourceBytes& ima
     return written ? written : closed;
 }
 
+// The identifier, the entries and the terminator. After a failure, what was collected before it
+// still reaches the file: nothing of a failed build is hidden or rolled back.
 IoResult WritePayload(const std::string& target, const std::string& source,
                       const std::string& exeFile, BuildHost& host) {
-    fsys::OutFile out;
-    if (IoResult failed = out.OpenAtEnd(target))
+    fsys::OutFile file;
+    if (IoResult failed = file.OpenAtEnd(target))
         return failed;
+    PayloadWriter out(file);
     std::uniform_int_distribution<uint32_t> draw(0, 0x7FFFFFFE);
     payload::ArchiveId id{};
     payload::MakeArchiveId(draw(g_identifierRandom), id);
-    if (IoResult failed = out.Write(&id, sizeof(id)))
-        return failed;
-    TreeWriter writer(out, source, fsys::UpperStored(fsys::ExeFileStoredName(exeFile)), host);
-    if (IoResult failed = writer.WriteTree())
-        return failed;
     payload::TEntryHeader terminator{};
-    if (IoResult failed = out.Write(&terminator, sizeof(terminator)))
-        return failed;
-    return out.Close();
+    TreeWriter writer(out, source, fsys::UpperStored(fsys::ExeFileStoredName(exeFile)),
+                      file.Identity(), host);
+    IoResult failed = out.Put(&id, sizeof(id));
+    if (!failed)
+        failed = writer.WriteTree();
+    if (!failed)
+        failed = out.Put(&terminator, sizeof(terminator));
+    IoResult flushed = out.Flush();
+    IoResult closed = file.Close();
+    return failed ? failed : flushed ? flushed : closed;
 }
 
 // Steps 9 to 12 of a build: the directory, the image, the resources, the payload.

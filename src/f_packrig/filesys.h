@@ -83,7 +83,8 @@ struct DirEntry {
     std::string storedName; // in the Windows ANSI code page; empty when it cannot be represented
     uint32_t attr = 0;      // Win32 attribute mask
     uint64_t size = 0;
-    uint32_t dosTime = 0; // local MS-DOS date (high 16 bits) and time (low 16 bits)
+    uint32_t dosTime = 0;                 // local MS-DOS date (high 16 bits) and time (low 16 bits)
+    std::optional<FileIdentity> identity; // when the listing knows it
     bool IsDirectory() const { return (attr & 0x10) != 0; }
     bool IsVolumeLabel() const { return (attr & 0x08) != 0; }
 };

@@ -92,6 +92,8 @@ bool Describe(const std::string& directory, const std::string& name, DirEntry& e
     if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
         entry.attr |= kReadOnly;
     entry.dosTime = DosDateTime(st.st_mtime);
+    entry.identity =
+        FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     return true;
 }
 
@@ -181,10 +183,9 @@ IoResult InFile::Open(const std::string& path) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return LastError();
-    // Non-blocking only for the open itself: a FIFO put in place of a file must not hang us.
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK changes nothing for a regular file; a FIFO put in place of one after the
+    // listing then fails to read instead of hanging the build.
     handle_ = fd;
-    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return {};
 }
 

@@ -123,7 +123,7 @@ TEST_F(Pipeline, StoresTreeDepthFirstInListingOrderWithChecksums) {
         EXPECT_EQ(e.checksum, payload::ByteSum(e.name.data(), e.name.size()) +
                                   payload::ByteSum(e.data.data(), e.data.size()));
         EXPECT_EQ(e.header.IsExeFile, e.name == "Setup.exe" ? 1 : 0) << e.name;
-        EXPECT_EQ(e.header.Attr, 0x20u);
+        EXPECT_EQ(uint32_t{e.header.Attr}, 0x20u);
     }
     EXPECT_EQ(host_.events, "busy;idle;end;");
     EXPECT_EQ(host_.pumps, 2 + 4);

@@ -1,0 +1,258 @@
+"""End-to-end tests of the Linux builder: every byte of the SFX files it writes is accounted for
+by an independent reader, and its command line behaves as documented."""
+
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "tests", "tools"))
+import sfxfile  # noqa: E402
+
+PACKRIG = os.environ["PACKRIG"]
+SFXHEAD = os.path.join(os.environ["PACKRIG_SHIP_DIR"], "sfxhead.exe")
+MIB = 1048576
+
+
+def make_tree(root):
+    """A tree with nested and empty folders, empty files, files around the chunk size, names
+    beginning with a dot and a read-only file. Returns {relative name: bytes}."""
+    files = {
+        "setup.bat": b"@echo off\r\nexit /b 3\r\n",
+        "empty.txt": b"",
+        ".hidden": b"dot name",
+        "chunk/exact.bin": bytes(range(256)) * (MIB // 256),
+        "chunk/plus1.bin": bytes(range(256)) * (MIB // 256) + b"!",
+        "a/b/c/deep.txt": b"deep",
+        "a/.dotdir/inside.txt": b"inside a dot folder",
+        "readonly.txt": b"do not touch",
+    }
+    for rel, data in files.items():
+        path = os.path.join(root, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+    os.makedirs(os.path.join(root, "empty", "also-empty"))
+    os.chmod(os.path.join(root, "readonly.txt"), 0o444)
+    os.utime(os.path.join(root, "a", "b", "c", "deep.txt"), (0, time.mktime((2004, 2, 29, 13, 14, 15, 0, 0, -1))))
+    return files
+
+
+def run(*args, stdin=subprocess.DEVNULL, user=None):
+    cmd = [PACKRIG, *args]
+    if user:
+        cmd = ["setpriv", "--reuid=%s" % user, "--regid=nogroup", "--clear-groups", *cmd]
+    return subprocess.run(cmd, stdin=stdin, capture_output=True, text=True, timeout=120)
+
+
+def dos_time_of(path):
+    t = time.localtime(os.stat(path).st_mtime)
+    return sfxfile.dos_time(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec)
+
+
+class BuilderTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="packrig-e2e-")
+        os.chmod(self.dir, 0o755)
+        self.src = os.path.join(self.dir, "src")
+        os.mkdir(self.src)
+        self.target = os.path.join(self.dir, "out", "sfx.exe")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class PayloadTest(BuilderTest):
+    def test_every_byte_is_accounted_for(self):
+        files = make_tree(self.src)
+        result = run("-h", "-o", "-c", self.src, "setup.bat", self.target)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stderr, "")
+        with open(self.target, "rb") as f:
+            data = f.read()
+        with open(SFXHEAD, "rb") as f:
+            image = f.read()
+        parsed = sfxfile.parse_bytes(data)
+        # A batch file has no icon or version: the image is the runtime module unchanged.
+        self.assertEqual(parsed.image_end, len(image))
+        self.assertEqual(data[:parsed.image_end], image)
+        self.assertEqual(data[parsed.image_end], 10)
+        self.assertRegex(parsed.identifier.decode("ascii"), r"^00[0-7][0-9A-F]{7}$")
+        self.assertEqual(parsed.trailing, b"")
+
+        names = [e.name.decode("cp1252") for e in parsed.entries]
+        self.assertEqual(names, [".hidden", "a\\.dotdir\\inside.txt", "a\\b\\c\\deep.txt",
+                                 "chunk\\exact.bin", "chunk\\plus1.bin", "empty.txt",
+                                 "readonly.txt", "setup.bat"])
+        for entry in parsed.entries:
+            rel = entry.name.decode("cp1252").replace("\\", "/")
+            path = os.path.join(self.src, rel)
+            self.assertEqual(entry.data, files[rel], rel)
+            self.assertEqual(entry.checksum, sfxfile.byte_sum(entry.name, entry.data), rel)
+            self.assertEqual(entry.is_exe, 1 if rel == "setup.bat" else 0, rel)
+            self.assertEqual(entry.attr, 0x21 if rel == "readonly.txt" else 0x20, rel)
+            self.assertEqual(entry.time, dos_time_of(path), rel)
+        deep = next(e for e in parsed.entries if e.name.endswith(b"deep.txt"))
+        self.assertEqual(sfxfile.dos_time_to_tuple(deep.time), (2004, 2, 29, 13, 14, 14))
+
+    def test_empty_tree_gives_identifier_and_terminator_only(self):
+        with open(os.path.join(self.dir, "setup.exe"), "wb") as f:
+            f.write(b"MZ")
+        os.mkdir(os.path.join(self.src, "nothing"))
+        # The executable file must exist, so it lies outside the listed tree via a link to a
+        # folder, which is not followed.
+        os.symlink(self.dir, os.path.join(self.src, "outside"))
+        result = run("-h", "-c", self.src, "outside/setup.exe", self.target)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        parsed = sfxfile.parse(self.target)
+        self.assertEqual(parsed.entries, [])
+        self.assertEqual(os.path.getsize(self.target), parsed.image_end + 11 + 17)
+
+    def test_identifiers_differ_between_builds(self):
+        make_tree(self.src)
+        seen = set()
+        for _ in range(3):
+            self.assertEqual(run("-h", "-o", "-c", self.src, "setup.bat", self.target).returncode, 0)
+            seen.add(sfxfile.parse(self.target).identifier)
+        self.assertEqual(len(seen), 3)
+
+    def test_links_and_special_files(self):
+        make_tree(self.src)
+        os.symlink("setup.bat", os.path.join(self.src, "link-to-file.bat"))
+        os.symlink(self.src, os.path.join(self.src, "loop"))
+        os.symlink("/nonexistent", os.path.join(self.src, "dangling"))
+        os.mkfifo(os.path.join(self.src, "fifo"))
+        result = run("-h", "-o", "-c", self.src, "setup.bat", self.target)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        names = [e.name for e in sfxfile.parse(self.target).entries]
+        self.assertIn(b"link-to-file.bat", names)
+        self.assertFalse([n for n in names if n.startswith((b"loop", b"dangling", b"fifo"))])
+
+    def test_unreadable_subdirectory_is_left_out(self):
+        make_tree(self.src)
+        os.chmod(os.path.join(self.src, "a", "b"), 0o000)
+        os.makedirs(os.path.dirname(self.target))
+        os.chmod(os.path.dirname(self.target), 0o777)
+        result = run("-h", "-o", "-c", self.src, "setup.bat", self.target, user="nobody")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        names = [e.name for e in sfxfile.parse(self.target).entries]
+        self.assertNotIn(b"a\\b\\c\\deep.txt", names)
+        self.assertIn(b"a\\.dotdir\\inside.txt", names)
+
+    def test_unrepresentable_name_fails_naming_the_file(self):
+        make_tree(self.src)
+        with open(os.path.join(self.src, "\u0416.txt"), "wb") as f:
+            f.write(b"zhe")
+        result = run("-h", "-o", "-c", self.src, "setup.bat", self.target)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("Application Error", result.stderr)
+        self.assertIn("\u0416.txt", result.stderr)
+
+    def test_windows_1252_names_are_stored_in_that_code_page(self):
+        make_tree(self.src)
+        with open(os.path.join(self.src, "caf\u00e9 \u20ac.txt"), "wb") as f:
+            f.write(b"x")
+        self.assertEqual(run("-h", "-o", "-c", self.src, "setup.bat", self.target).returncode, 0)
+        self.assertIn(b"caf\xe9 \x80.txt", [e.name for e in sfxfile.parse(self.target).entries])
+
+
+class FaultTest(BuilderTest):
+    def test_full_file_system_gives_disk_full(self):
+        make_tree(self.src)
+        mount = os.path.join(self.dir, "small")
+        os.mkdir(mount)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", mount]).returncode:
+            self.skipTest("cannot mount a tmpfs here (needs root)")
+        try:
+            target = os.path.join(mount, "sfx.exe")
+            result = run("-h", "-o", "-c", self.src, "setup.bat", target)
+            self.assertEqual(result.returncode, 1)
+            self.assertEqual(result.stderr, "Application Error: Input/output error: Disk full\n")
+            # What was written before the failure stays: the image and whole megabytes.
+            self.assertGreater(os.path.getsize(target), 0)
+        finally:
+            subprocess.run(["umount", mount])
+
+
+class CommandLineTest(BuilderTest):
+    def setUp(self):
+        super().setUp()
+        make_tree(self.src)
+
+    def test_rejections_exit_2_with_their_texts(self):
+        cases = [
+            (["/nonexistent/dir", "setup.bat", self.target],
+             "Error: Source directory does not exist\n\n/nonexistent/dir/\n"),
+            ([self.src, "missing.exe", self.target],
+             "Error: Executable file does not exist\n\n%s/missing.exe\n" % self.src),
+            ([self.src, "setup.bat", self.target + ".bak"],
+             "Error: Incorrect target executable file extension\nIt must be .EXE\n\n%s.bak\n"
+             % self.target),
+            (["  ", "setup.bat", self.target], "Error: Source directory does not exist\n\n\n"),
+        ]
+        for args, text in cases:
+            result = run("-h", *args)
+            self.assertEqual(result.returncode, 2, args)
+            self.assertEqual(result.stderr, text)
+            self.assertFalse(os.path.exists(self.target))
+
+    def test_overwrite_question_defaults_to_no(self):
+        self.assertEqual(run("-h", "-c", self.src, "setup.bat", self.target).returncode, 0)
+        before = os.stat(self.target).st_mtime_ns
+        with open(self.target, "rb") as f:
+            content = f.read()
+        for args in (["-h"], ["-h", "-oc"]):
+            result = run(*args, self.src, "setup.bat", self.target)
+            self.assertEqual(result.returncode, 2)
+            self.assertIn("Question: Target file already exists\nOverwrite? [y/N]", result.stderr)
+            with open(self.target, "rb") as f:
+                self.assertEqual(f.read(), content)
+        self.assertEqual(os.stat(self.target).st_mtime_ns, before)
+        with open("/dev/null") as devnull:
+            # -o replaces without asking; the completion message follows unless -c.
+            result = run(self.src, "-H", "setup.bat", self.target, "-O", stdin=devnull)
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stderr, "Information: SFX module has been successfully created\n")
+
+    def test_switches_anywhere_and_extra_positionals(self):
+        result = run(self.src, "-c", "setup.bat", "-o", self.target, "fourth", "-h")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stderr, "")
+        self.assertTrue(os.path.exists(self.target))
+
+    def test_too_few_paths_print_usage_and_fail(self):
+        for args in (["-h"], ["-h", self.src], ["-h", self.src, "setup.bat"]):
+            result = run(*args)
+            self.assertEqual(result.returncode, 2)
+            self.assertIn("packrig [-o] [-c] [-h] <sourcedir> <executablefile> <targetfile>",
+                          result.stderr)
+
+    def test_bare_target_name_cannot_create_its_directory(self):
+        result = subprocess.run([PACKRIG, "-h", "-c", self.src, "setup.bat", "bare.exe"],
+                                cwd=self.dir, capture_output=True, text=True)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("Application Error: Input/output error: Unable to create directory",
+                      result.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "bare.exe")))
+
+    def test_missing_runtime_image_is_an_internal_error(self):
+        for args in (["-h", "-c", self.src, "setup.bat", self.target], []):
+            result = subprocess.run([os.environ["PACKRIG_NOIMAGE"], *args], capture_output=True,
+                                    text=True, stdin=subprocess.DEVNULL)
+            self.assertEqual(result.returncode, 1)
+            self.assertEqual(result.stderr, "Error: Internal error\nThe program is corrupted\n")
+            self.assertFalse(os.path.exists(self.target))
+
+    def test_german_system_captions(self):
+        env = dict(os.environ, LC_ALL="de_AT.UTF-8")
+        result = subprocess.run([PACKRIG, "-h", "/nonexistent", "x", "y.exe"], env=env,
+                                capture_output=True, text=True, stdin=subprocess.DEVNULL)
+        self.assertTrue(result.stderr.startswith("Fehler: "), result.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,38 @@
+#!/bin/sh
+# The main job: builds Packrig, builds an SFX file from the example tree with the headless Linux
+# builder, shows what it wrote, and runs it under wine.
+#
+# The shipped runtime module is a 32-bit Windows program. Where the machine cannot run 32-bit
+# programs (no 32-bit user mode in the kernel), wine32 cannot start it, so the demo also builds
+# the same SFX file around the runtime module's x86_64 twin and runs that one under wine64.
+set -eu
+cd "$(dirname "$0")/.."
+build=${BUILD_DIR:-build}
+cmake -S . -B "$build" -G Ninja
+cmake --build "$build"
+
+out="$build/demo"
+rm -rf "$out"
+mkdir -p "$out"
+echo "== packrig -h -o -c examples/demo setup.bat $out/demo-sfx.exe"
+"$build/bin/packrig" -h -o -c examples/demo setup.bat "$out/demo-sfx.exe"
+python3 tests/tools/sfxdump.py "$out/demo-sfx.exe"
+
+export WINEPREFIX="$PWD/$build/wineprefix-demo" WINEDEBUG=-all
+# 32-bit programs run natively when the 32-bit wine loader starts without an emulator behind it.
+if /usr/lib/wine/wine --version >/dev/null 2>&1 &&
+    ! grep -qs enabled /proc/sys/fs/binfmt_misc/qemu-i386; then
+    sfx="$out/demo-sfx.exe"
+    wine=wine
+else
+    echo "== 32-bit programs cannot run here: running the x86_64 twin under wine64"
+    sfx="$out/demo-sfx-x64.exe"
+    "$build/bin/packrig_testhead" -h -o -c examples/demo setup.bat "$sfx"
+    wine=/usr/lib/wine/wine64
+    export WINEARCH=win64
+fi
+[ -f "$WINEPREFIX/system.reg" ] || "$wine" wineboot -i
+echo "== $wine $sfx first second"
+set +e
+"$wine" "$sfx" first second
+echo "== exit code $?"
