@@ -100,8 +100,13 @@ def windows_path(unix):
 def read_record(path):
     with open(path, encoding="latin-1") as f:
         lines = f.read().splitlines()
-    return {"cmdline": lines[0][8:], "cwd": lines[1][4:],
-            "args": [l[4:] for l in lines[3:]]}
+    files = {}
+    for line in lines:
+        if line.startswith("file="):
+            name, attr = line[5:].rsplit(" attr=", 1)
+            files[name] = int(attr, 16)
+    return {"cmdline": lines[0][8:], "cwd": lines[1][4:], "files": files,
+            "args": [l[4:] for l in lines[3:] if l.startswith("arg=")]}
 
 
 def pending_deletions():
@@ -169,7 +174,7 @@ class UnpackTest(SfxTestCase):
     def test_tree_times_attributes_and_delayed_deletions(self):
         t = sfxfile.dos_time(2021, 3, 4, 5, 6, 8)
         entries = self.recorder_entries(exit_code=0) + [
-            Entry("Docs\\Readme.txt", b"read me\r\n", time=t, attr=0x21),
+            Entry("Docs\\Readme.txt", b"read me\r\n", time=t, attr=0x27),
             Entry("Docs\\Deep\\big.bin", os.urandom(3_000_000), time=t),
             Entry("empty.dat", b"", time=t, attr=0x20),
         ]
@@ -185,6 +190,9 @@ class UnpackTest(SfxTestCase):
             expected = time.mktime(sfxfile.dos_time_to_tuple(e.time) + (0, 0, 0))
             expected -= time.timezone if time.daylight == 0 else 0
             self.assertAlmostEqual(os.stat(unix).st_mtime, expected, delta=2, msg=e.name)
+        attrs = read_record(self.record)["files"]
+        self.assertEqual(attrs["Docs\\Readme.txt"] & 0x07, 0x07)
+        self.assertEqual(attrs["Docs\\Deep\\big.bin"] & 0x07, 0)
         # The clean-up clears every attribute, read-only included.
         self.assertTrue(os.access(os.path.join(root, "Docs", "Readme.txt"), os.W_OK))
 
@@ -197,6 +205,46 @@ class UnpackTest(SfxTestCase):
         folders = tail[len(entries):]
         self.assertLess(folders.index(win_root + "\\Docs\\Deep"), folders.index(win_root + "\\Docs"))
         self.assertEqual(folders[-1], win_root)
+
+
+@unittest.skipUnless(os.path.exists(os.environ.get("PACKRIG_TESTHEAD", "")),
+                     "needs a Linux builder that embeds this module")
+class BuilderTest(SfxTestCase):
+    """A tree packed by the builder comes back whole: contents, sizes, times and the
+    read-only attribute, seen by the started program before the clean-up clears them."""
+
+    def test_unpacked_tree_equals_source(self):
+        src = os.path.join(self.dir, "src")
+        files = {"bin/argrecorder.exe": helper("argrecorder.exe"), "bin/exitcode.txt": b"0",
+                 "Docs/Readme.txt": b"read me\r\n", "Docs/Deep/big.bin": os.urandom(2_100_000),
+                 "empty.dat": b"", "locked.txt": b"read only"}
+        stamp = time.mktime((2022, 6, 7, 8, 9, 10, 0, 0, 0)) - time.timezone
+        for rel, data in files.items():
+            path = os.path.join(src, *rel.split("/"))
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+            os.utime(path, (stamp, stamp))
+        os.chmod(os.path.join(src, "locked.txt"), 0o444)
+        target = os.path.join(self.dir, "packed.exe")
+        build = subprocess.run([os.environ["PACKRIG_TESTHEAD"], "-h", "-o", "-c", src,
+                                "bin\\argrecorder.exe", target], env=dict(os.environ, TZ="UTC"),
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+        self.assertEqual(build.returncode, 0, build.stdout)
+        identifier = sfxfile.parse(target).identifier.decode()
+        shutil.rmtree(work_dir(identifier), ignore_errors=True)
+        result = run_sfx(target, env=wine_env(PACKRIG_RECORD=windows_path(self.record)))
+        self.assertEqual(result.returncode, 0, result.stdout)
+        root = work_dir(identifier)
+        for rel, data in files.items():
+            path = os.path.join(root, *rel.split("/"))
+            with open(path, "rb") as f:
+                self.assertEqual(f.read(), data, rel)
+            self.assertAlmostEqual(os.stat(path).st_mtime, stamp, delta=2, msg=rel)
+        attrs = read_record(self.record)["files"]
+        self.assertEqual(set(attrs), {rel.replace("/", "\\") for rel in files})
+        self.assertTrue(attrs["locked.txt"] & 0x01)
+        self.assertFalse(attrs["Docs\\Readme.txt"] & 0x01)
 
 
 class RefusalTest(SfxTestCase):

@@ -14,7 +14,9 @@ MAX_SIZE = 24576
 
 class ImageTest(unittest.TestCase):
     def setUp(self):
-        path = os.path.join(os.environ["PACKRIG_WIN_DIR"], "sfxhead.exe")
+        # The shipped i686 image; the tests may run its x86_64 twin elsewhere.
+        folder = os.environ.get("PACKRIG_SHIP_DIR") or os.environ["PACKRIG_WIN_DIR"]
+        path = os.path.join(folder, "sfxhead.exe")
         with open(path, "rb") as f:
             self.image = f.read()
 

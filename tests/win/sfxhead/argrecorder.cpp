@@ -1,7 +1,7 @@
 // Test helper started by an SFX file: records its command line, its arguments as the C runtime
-// splits them and its working folder, one per line, into the file named by PACKRIG_RECORD (or
-// record.txt in its working folder), then exits with the code in PACKRIG_EXIT_CODE, or the
-// number in exitcode.txt beside it, or 0.
+// splits them, its working folder and every file below it with its attributes, one per line, into
+// the file named by PACKRIG_RECORD (or record.txt in its working folder), then exits with the code
+// in PACKRIG_EXIT_CODE, or the number in exitcode.txt beside it, or 0.
 #include <windows.h>
 
 #include <stdio.h>
@@ -29,6 +29,30 @@ int ChosenExitCode() {
     return code;
 }
 
+// Lists every file below `folder` (ending in "\\") as "file=<relative path> attr=<hex>".
+void ListFiles(FILE* out, const char* folder, const char* relative) {
+    char pattern[MAX_PATH * 2];
+    snprintf(pattern, sizeof pattern, "%s*", folder);
+    WIN32_FIND_DATAA found;
+    HANDLE listing = FindFirstFileA(pattern, &found);
+    if (listing == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
+            continue;
+        char path[MAX_PATH * 2], rel[MAX_PATH * 2];
+        snprintf(rel, sizeof rel, "%s%s", relative, found.cFileName);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            snprintf(path, sizeof path, "%s%s\\", folder, found.cFileName);
+            strcat(rel, "\\");
+            ListFiles(out, path, rel);
+        } else {
+            fprintf(out, "file=%s attr=%lx\n", rel, found.dwFileAttributes);
+        }
+    } while (FindNextFileA(listing, &found));
+    FindClose(listing);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -44,6 +68,8 @@ int main(int argc, char** argv) {
     fprintf(out, "argc=%d\n", argc - 1);
     for (int i = 1; i < argc; ++i)
         fprintf(out, "arg=%s\n", argv[i]);
+    strcat(cwd, "\\");
+    ListFiles(out, cwd, "");
     fclose(out);
     return ChosenExitCode();
 }
