@@ -55,6 +55,7 @@ struct RunState {
     char workDir[kWorkDirCap] = {};
     char fileName[kPathCap] = {}; // WorkDir + the current entry's name
     char launchPath[kPathCap] = {};
+    char lastFolder[kPathCap] = {}; // folder part of the last file created
 };
 
 // The system's code for the last failure, or `fallback` when the system gives none, so that a
@@ -196,6 +197,25 @@ template <class Host> void MakeFolders(Host& host, char* path) {
     }
 }
 
+// Creates the folders of the current entry unless the previous file created went into the same
+// folder: payloads list a folder's files together, and every creation attempt costs a call into
+// the system per folder level.
+template <class Host> void MakeFoldersOnce(Host& host, RunState& run) {
+    size_t end = TextLength(run.fileName);
+    while (end > 0 && run.fileName[end - 1] != '\\')
+        --end;
+    if (TextLength(run.lastFolder) == end) {
+        size_t i = 0;
+        while (i < end && run.lastFolder[i] == run.fileName[i])
+            ++i;
+        if (i == end)
+            return;
+    }
+    MakeFolders(host, run.fileName);
+    CopyText(run.lastFolder, kPathCap, "");
+    AppendBytes(run.lastFolder, kPathCap, run.fileName, end);
+}
+
 // Copies one entry's data to the open output file in chunks through `buffer`, adding every
 // chunk to `sum` and the progress.
 template <class Host>
@@ -249,7 +269,7 @@ template <class Host> Outcome UnpackEntries(Host& host, RunState& run, uint8_t* 
             CopyText(run.launchPath, kPathCap, run.fileName);
         if (!host.RecordUnpacked(run.fileName))
             return Fail(kOutOfMemory, Subject::EntryPath);
-        MakeFolders(host, run.fileName);
+        MakeFoldersOnce(host, run);
         if (!host.CreateOutput(run.fileName))
             return Fail(SystemCode(host, kBadFormat), Subject::EntryPath);
         r = CopyEntryData(host, run, h.Size, buffer, sum);

@@ -161,6 +161,21 @@ TEST(UnpackEntries, CreatesFoldersOuterFirstThenTheFileThenAttributes) {
                                    "attr " + dir + "\\a\\b\\c.txt"}));
 }
 
+TEST(UnpackEntries, CreatesEachRunOfFoldersOnlyForItsFirstFile) {
+    Walk run(ArchiveBuilder()
+                 .Entry("a\\1", "x", 1)
+                 .Entry("a\\2", "y")
+                 .Entry("b\\3", "z")
+                 .Entry("a\\4", "w")
+                 .Build());
+    ASSERT_EQ(run.Unpack().code, 0u);
+    int mkdirs = 0;
+    for (const std::string& e : run.host.events)
+        mkdirs += e.rfind("mkdir ", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(mkdirs, 3 * 3); // C:\TEMP, WorkDir and the entry's folder, for a, b and a again
+    EXPECT_EQ(run.host.files.size(), 4u);
+}
+
 TEST(UnpackEntries, CopiesInChunksAndRefreshesOncePerChunk) {
     for (auto [size, chunks] : {std::pair{0, 0}, {1048576, 1}, {1048577, 2}, {3000000, 3}}) {
         Walk run(ArchiveBuilder().Entry("f", std::string(size, 'z'), 1).Entry("g", "1").Build());
