@@ -23,6 +23,10 @@ uint64_t VirtualExtent(const SectionHeader& section) {
 
 } // namespace
 
+uint64_t PeImage::MappedExtent(const SectionHeader& section) const {
+    return AlignUp(VirtualExtent(section), sectionAlignment);
+}
+
 DataDirectory PeImage::Directory(uint32_t index) const {
     if (index >= numberOfDirectories) {
         return {};
@@ -34,7 +38,7 @@ std::optional<size_t> PeImage::SectionOf(uint32_t rva) const {
     for (size_t i = 0; i < sections.size(); ++i) {
         const auto& section = sections[i];
         if (rva >= section.VirtualAddress &&
-            rva - uint64_t{section.VirtualAddress} < VirtualExtent(section)) {
+            rva - uint64_t{section.VirtualAddress} < MappedExtent(section)) {
             return i;
         }
     }
@@ -48,7 +52,7 @@ std::optional<uint64_t> PeImage::RvaToOffset(uint32_t rva, uint32_t size) const 
     }
     const auto& section = sections[*index];
     uint64_t inSection = uint64_t{rva} - section.VirtualAddress;
-    if (inSection + size > section.SizeOfRawData || inSection + size > VirtualExtent(section)) {
+    if (inSection + size > section.SizeOfRawData || inSection + size > MappedExtent(section)) {
         return std::nullopt;
     }
     uint64_t offset = uint64_t{section.PointerToRawData} + inSection;

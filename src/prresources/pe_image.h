@@ -24,9 +24,14 @@ struct PeImage {
 
     // The data directory `index`, or an empty one when the header has fewer directories.
     DataDirectory Directory(uint32_t index) const;
-    // The section whose virtual range holds `rva`, as an index into `sections`.
+    // The bytes that a section takes in memory: its virtual extent rounded up to the section
+    // alignment, as the loader maps it. Raw data past a virtual size that was not updated
+    // (some resource editors leave it stale) is still mapped and read.
+    uint64_t MappedExtent(const SectionHeader& section) const;
+    // The section whose mapped range holds `rva`, as an index into `sections`.
     std::optional<size_t> SectionOf(uint32_t rva) const;
-    // The file offset of `size` bytes at `rva`, when they all lie in one section's raw data.
+    // The file offset of `size` bytes at `rva`, when they all lie in one section's raw data
+    // and mapped range.
     std::optional<uint64_t> RvaToOffset(uint32_t rva, uint32_t size) const;
 };
 

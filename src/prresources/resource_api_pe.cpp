@@ -3,9 +3,13 @@
 
 #include "pe_rewrite.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace prresources {
 namespace {
@@ -146,8 +150,49 @@ std::string AnsiText(const std::u16string& text) {
     return ansi;
 }
 
+// A read-only mapping of a whole file. Only the pages the reader touches (headers, section table,
+// resources) are read, so a large program costs no more memory than a small one.
+class MappedFile {
+  public:
+    explicit MappedFile(const std::string& file) {
+        int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return;
+        }
+        struct stat st {};
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+            static_cast<uint64_t>(st.st_size) <= kMaxFileSize) {
+            void* view =
+                mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+            if (view != MAP_FAILED) {
+                data_ = static_cast<const uint8_t*>(view);
+                size_ = static_cast<size_t>(st.st_size);
+            }
+        }
+        close(fd);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    ~MappedFile() {
+        if (data_) {
+            munmap(const_cast<uint8_t*>(data_), size_);
+        }
+    }
+    std::optional<std::span<const uint8_t>> Bytes() const {
+        if (!data_) {
+            return std::nullopt;
+        }
+        return std::span<const uint8_t>(data_, size_);
+    }
+
+  private:
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+};
+
 std::optional<ResourceTable> ReadFileResources(const std::string& file) {
-    auto bytes = ReadWholeFile(file);
+    MappedFile mapped(file);
+    auto bytes = mapped.Bytes();
     if (!bytes) {
         return std::nullopt;
     }

@@ -126,6 +126,34 @@ TEST(PeRewrite, KeepsReferencedSectionsInPlace) {
     EXPECT_EQ(pe::ParsePeImage(*small)->sections.back().VirtualAddress, relocVa);
 }
 
+// Some resource updaters rewrite the section within its raw size but leave its virtual size and
+// the directory's size as they were. The loader maps the whole aligned section, so the resources
+// past the stale virtual size are there; data past the raw size is not.
+TEST(PeRewrite, ReadsResourcesPastAStaleVirtualSize) {
+    auto bytes = ReadBytes(WinBin("sfxhead.exe"));
+    ASSERT_FALSE(bytes.empty());
+    ResourceTable table = TableOf(bytes);
+    auto image = *pe::ParsePeImage(bytes);
+    auto index = *image.SectionOf(image.Directory(pe::kDirResource).VirtualAddress);
+    uint64_t header = image.sectionTableOffset + index * 40;
+    uint32_t rawSize = image.sections[index].SizeOfRawData;
+    ASSERT_LT(rawSize, image.sectionAlignment);
+
+    auto stale = bytes;
+    pe::WriteAt(std::span(stale), header + offsetof(pe::SectionHeader, VirtualSize), 16u);
+    EXPECT_EQ(TableOf(stale), table);
+    auto rewritten = ReplaceResources(stale, table);
+    ASSERT_TRUE(rewritten);
+    ExpectWellFormed(*rewritten);
+    EXPECT_EQ(TableOf(*rewritten), table);
+
+    auto cut = bytes;
+    pe::WriteAt(std::span(cut), header + offsetof(pe::SectionHeader, SizeOfRawData), 32u);
+    auto cutImage = pe::ParsePeImage(cut);
+    ASSERT_TRUE(cutImage);
+    EXPECT_FALSE(ReadResources(*cutImage));
+}
+
 TEST(PeRewrite, RefusesSignedImages) {
     auto bytes = ReadBytes(WinBin("sfxhead.exe"));
     ASSERT_FALSE(bytes.empty());

@@ -1,5 +1,6 @@
 // Command loop shared by the native and the Win32 test helper: "transfer <exe> <target>" runs
-// both transfers and prints their results, "dump <file>" prints a file's resources.
+// both transfers and prints their results, "dump <file>" prints a file's resources and an empty
+// line, so that the output of several dumps can be told apart.
 #pragma once
 
 #include "transfer.h"
@@ -20,6 +21,7 @@ inline int RunCommands(int argc, char** argv, int (*dump)(const char* file)) {
             i += 2;
         } else if (command == "dump" && i + 1 < argc) {
             status |= dump(argv[++i]);
+            std::printf("\n");
         } else {
             std::fprintf(stderr, "usage: %s (transfer <exe> <target> | dump <file>)...\n", argv[0]);
             return 2;

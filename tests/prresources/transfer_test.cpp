@@ -92,6 +92,17 @@ TEST_F(Transfer, IconIntoATargetWithoutGroupsUsesTheSourceName) {
     EXPECT_FALSE(Data(table, kVersion, ResourceKey::Id(1), 0x0409).empty());
 }
 
+// Images that have no neutral form are taken in US English when there is one, otherwise in the
+// first language of the file, as wine's FindResource does on an English system.
+TEST_F(Transfer, IconImagesWithoutANeutralFormFallBackLikeFindResource) {
+    std::string target = Copy(WinBin("fx_noicon.exe"), "target.exe");
+    ASSERT_TRUE(TransferIcon(WinBin("fx_langs.exe"), target));
+    ResourceTable table = Resources(target);
+    EXPECT_EQ(Data(table, kIcon, ResourceKey::Id(3), 0x0000), Bytes("langs image 3 en"));
+    EXPECT_EQ(Data(table, kIcon, ResourceKey::Id(4), 0x0000), Bytes("langs image 4 cs"));
+    EXPECT_EQ(table[kIcon].size(), 2u);
+}
+
 // Every version name and language of the target goes; every one of the source comes.
 TEST_F(Transfer, VersionCopiesEveryNameAndLanguage) {
     std::string target = Copy(WinBin("fx_target.exe"), "target.exe");
