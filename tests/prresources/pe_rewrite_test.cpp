@@ -93,9 +93,10 @@ TEST(PeRewrite, MovesRelocationsBehindTheResourceSection) {
     EXPECT_EQ(DirectoryBytes(*large, pe::kDirBaseReloc), relocations);
     auto after = *pe::ParsePeImage(*large);
     EXPECT_GT(after.sections.back().VirtualAddress, before.sections.back().VirtualAddress);
+    size_t rsrc = *before.SectionOf(before.Directory(pe::kDirResource).VirtualAddress);
     EXPECT_EQ(OptionalField(after, pe::kOptSizeOfInitializedData) -
                   OptionalField(before, pe::kOptSizeOfInitializedData),
-              after.sections[2].SizeOfRawData - before.sections[2].SizeOfRawData);
+              after.sections[rsrc].SizeOfRawData - before.sections[rsrc].SizeOfRawData);
 
     auto small = ReplaceResources(*large, ResourceTable{});
     ASSERT_TRUE(small);

@@ -1,0 +1,96 @@
+// Win32 file access for the payload code; see files_win32.h.
+#include "files_win32.h"
+
+#include "cleanup.h"
+#include "text.h"
+#include "window_win32.h"
+
+namespace sfx {
+
+bool TextBuffer::Append(const char* text, size_t n) {
+    if (length_ + n > capacity_) {
+        size_t capacity = capacity_ * 2 + n + 4096;
+        HANDLE heap = GetProcessHeap();
+        void* grown = data_ ? HeapReAlloc(heap, 0, data_, capacity) : HeapAlloc(heap, 0, capacity);
+        if (grown == nullptr)
+            return false;
+        data_ = static_cast<char*>(grown);
+        capacity_ = capacity;
+    }
+    for (size_t i = 0; i < n; ++i)
+        data_[length_ + i] = text[i];
+    length_ += n;
+    return true;
+}
+
+bool FilesHost::Open(const char* path) {
+    archive_ = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (archive_ == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(archive_, &size))
+        return false;
+    size_ = size.QuadPart;
+    return true;
+}
+
+void FilesHost::Close() {
+    CloseHandle(archive_);
+    archive_ = INVALID_HANDLE_VALUE;
+}
+
+bool FilesHost::Seek(int64_t pos) {
+    LARGE_INTEGER to;
+    to.QuadPart = pos;
+    return SetFilePointerEx(archive_, to, nullptr, FILE_BEGIN) != 0;
+}
+
+bool FilesHost::Read(void* buf, uint32_t n, uint32_t* got) {
+    DWORD read = 0;
+    BOOL ok = ReadFile(archive_, buf, n, &read, nullptr);
+    *got = read;
+    return ok != 0;
+}
+
+void FilesHost::Pump() {
+    PumpMessages();
+}
+
+void FilesHost::Progress() {
+    RefreshProgressBar();
+}
+
+bool FilesHost::CreateOutput(const char* path) {
+    output_ = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return output_ != INVALID_HANDLE_VALUE;
+}
+
+bool FilesHost::WriteOutput(const void* data, uint32_t n) {
+    DWORD written = 0;
+    if (!WriteFile(output_, data, n, &written, nullptr))
+        return false;
+    if (written != n) {
+        SetLastError(ERROR_DISK_FULL);
+        return false;
+    }
+    return true;
+}
+
+void FilesHost::FinishOutput(uint32_t dosTime) {
+    FILETIME local, utc;
+    if (DosDateTimeToFileTime(static_cast<WORD>(dosTime >> 16), static_cast<WORD>(dosTime),
+                              &local) &&
+        LocalFileTimeToFileTime(&local, &utc))
+        SetFileTime(output_, nullptr, nullptr, &utc);
+    CloseHandle(output_);
+    output_ = INVALID_HANDLE_VALUE;
+}
+
+bool FilesHost::RecordUnpacked(const char* path) {
+    const char separator = kListSeparator;
+    return unpacked_.Append(path, TextLength(path)) && unpacked_.Append(&separator, 1);
+}
+
+} // namespace sfx

@@ -1,0 +1,207 @@
+// Text helpers of the runtime module; see text.h.
+#include "text.h"
+
+namespace sfx {
+
+size_t TextLength(const char* s) {
+    size_t n = 0;
+    while (s[n])
+        ++n;
+    return n;
+}
+
+size_t AppendBytes(char* dst, size_t cap, const char* src, size_t n) {
+    size_t len = TextLength(dst);
+    if (cap == 0)
+        return 0;
+    if (n > cap - 1 - len)
+        n = cap - 1 - len;
+    for (size_t i = 0; i < n; ++i)
+        dst[len + i] = src[i];
+    dst[len + n] = 0;
+    return len + n;
+}
+
+namespace {
+
+size_t FormatUnsigned(uint64_t v, char* out) {
+    char digits[20];
+    size_t n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    for (size_t i = 0; i < n; ++i)
+        out[i] = digits[n - 1 - i];
+    out[n] = 0;
+    return n;
+}
+
+// Fraction digits of remainder/divisor, rounded half up to `decimals` places; sets `carry` when
+// the rounding reaches the next whole unit.
+uint64_t RoundedFraction(uint64_t remainder, uint64_t divisor, uint64_t scale, bool& carry) {
+    uint64_t f = (remainder * scale + divisor / 2) / divisor;
+    carry = f >= scale;
+    return carry ? f - scale : f;
+}
+
+struct SizeUnit {
+    unsigned shift;
+    unsigned decimals;
+    const char* suffix;
+};
+
+const SizeUnit kUnits[] = {
+    {40, 4, " TB"}, {30, 3, " GB"}, {20, 2, " MB"}, {10, 1, " kB"}, {0, 0, " B"}};
+
+} // namespace
+
+size_t FormatInteger(int64_t v, char* out) {
+    if (v < 0) {
+        out[0] = '-';
+        return 1 + FormatUnsigned(0 - static_cast<uint64_t>(v), out + 1);
+    }
+    return FormatUnsigned(static_cast<uint64_t>(v), out);
+}
+
+void FormatSize(int64_t n, char decimalSeparator, char* out) {
+    uint64_t a = n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
+    const SizeUnit* unit = kUnits;
+    while (unit->shift != 0 && a < (uint64_t{1} << unit->shift))
+        ++unit;
+    uint64_t divisor = uint64_t{1} << unit->shift;
+    uint64_t scale = 1;
+    for (unsigned i = 0; i < unit->decimals; ++i)
+        scale *= 10;
+    bool carry = false;
+    uint64_t fraction = RoundedFraction(a % divisor, divisor, scale, carry);
+    uint64_t whole = a / divisor + (carry ? 1 : 0);
+
+    size_t len = 0;
+    if (n < 0)
+        out[len++] = '-';
+    len += FormatUnsigned(whole, out + len);
+    if (unit->decimals > 0) {
+        out[len++] = decimalSeparator;
+        char digits[24];
+        size_t d = FormatUnsigned(fraction, digits);
+        for (size_t i = d; i < unit->decimals; ++i)
+            out[len++] = '0';
+        for (size_t i = 0; i < d; ++i)
+            out[len++] = digits[i];
+    }
+    out[len] = 0;
+    AppendText(out, 32, unit->suffix);
+}
+
+void FormatSpaceDetail(char drive, int64_t freeBytes, int64_t needed, char decimalSeparator,
+                       char* out) {
+    const size_t cap = 80;
+    char size[32];
+    char head[] = {drive, ':', '\\', ' ', ' ', ' ', '(', 0};
+    CopyText(out, cap, head);
+    FormatSize(freeBytes, decimalSeparator, size);
+    AppendText(out, cap, size);
+    AppendText(out, cap, "<");
+    FormatSize(needed, decimalSeparator, size);
+    AppendText(out, cap, size);
+    AppendText(out, cap, ")");
+}
+
+void ComposeReport(const char* systemText, const char* subject, char* out, size_t cap) {
+    size_t len = TextLength(systemText);
+    while (len > 0 && IsTrailingNoise(systemText[len - 1]))
+        --len;
+    size_t insert = len;
+    for (size_t i = 0; i + 1 < len; ++i) {
+        if (systemText[i] == '%' && systemText[i + 1] == '1') {
+            insert = i;
+            break;
+        }
+    }
+    CopyText(out, cap, "");
+    if (insert < len) {
+        AppendBytes(out, cap, systemText, insert);
+        AppendText(out, cap, subject);
+        AppendBytes(out, cap, systemText + insert + 2, len - insert - 2);
+    } else {
+        AppendText(out, cap, subject);
+        AppendText(out, cap, "\r\n\r\n");
+        AppendBytes(out, cap, systemText, len);
+    }
+}
+
+namespace {
+
+bool IsSeparator(char c) {
+    return c != 0 && static_cast<unsigned char>(c) <= 0x20;
+}
+
+// Moves `p` to the start of the next argument, skipping separators and leading "" pairs.
+const char* SkipToArgument(const char* p) {
+    for (;;) {
+        while (IsSeparator(*p))
+            ++p;
+        if (p[0] == '"' && p[1] == '"')
+            p += 2;
+        else
+            return p;
+    }
+}
+
+// Hands each argument of `p` (its bytes without the quotes) to `emit`, one byte at a time,
+// calling `begin` before each; returns the position after the argument.
+template <class Begin, class Emit> const char* ReadArgument(const char* p, Begin begin, Emit emit) {
+    begin();
+    while (*p != 0 && !IsSeparator(*p)) {
+        if (*p == '"') {
+            ++p;
+            while (*p != 0 && *p != '"')
+                emit(*p++);
+            if (*p == '"')
+                ++p;
+        } else {
+            emit(*p++);
+        }
+    }
+    return p;
+}
+
+template <class Begin, class Emit, class End>
+void ForEachArgument(const char* commandLine, Begin begin, Emit emit, End end) {
+    const char* p = SkipToArgument(commandLine);
+    p = ReadArgument(
+        p, [] {}, [](char) {});
+    for (p = SkipToArgument(p); *p != 0; p = SkipToArgument(p)) {
+        p = ReadArgument(p, begin, emit);
+        end();
+    }
+}
+
+} // namespace
+
+size_t ParametersCapacity(const char* commandLine) {
+    size_t n = 1;
+    ForEachArgument(
+        commandLine, [&] { n += 2; }, [&](char) { ++n; }, [&] { ++n; });
+    return n;
+}
+
+void BuildParameters(const char* commandLine, char* out, size_t cap) {
+    size_t len = 0;
+    auto put = [&](char c) {
+        if (len + 1 < cap)
+            out[len++] = c;
+    };
+    ForEachArgument(
+        commandLine,
+        [&] {
+            put(' ');
+            put('"');
+        },
+        put, [&] { put('"'); });
+    if (cap > 0)
+        out[len] = 0;
+}
+
+} // namespace sfx

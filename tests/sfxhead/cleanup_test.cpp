@@ -1,0 +1,68 @@
+// The order in which a run's files and folders are registered for deletion at restart.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cleanup.h"
+
+namespace {
+
+struct RecordingHost {
+    std::map<std::string, std::vector<std::string>> folders; // listing of each folder
+    std::vector<std::string> calls;
+
+    void ClearAttributes(const char* path) { calls.push_back(std::string("attr ") + path); }
+    void DeleteAtReboot(const char* path) { calls.push_back(std::string("delete ") + path); }
+    template <class F> void ForEachFolder(const char* folder, F f) {
+        calls.push_back(std::string("list ") + folder);
+        for (const std::string& name : folders[folder])
+            f(name.c_str());
+    }
+};
+
+std::vector<std::string> Deletions(const RecordingHost& host) {
+    std::vector<std::string> out;
+    for (const std::string& call : host.calls) {
+        if (call.rfind("delete ", 0) == 0)
+            out.push_back(call.substr(7));
+    }
+    return out;
+}
+
+TEST(ScheduleCleanup, FilesInOrderThenFoldersDepthFirstThenWorkDir) {
+    RecordingHost host;
+    host.folders["W\\"] = {"a", "b"};
+    host.folders["W\\a\\"] = {"deep"};
+    std::string unpacked = "W\\a\\deep\\1.txt\rW\\2.txt\rW\\b\\3.txt\r";
+    char scratch[64];
+    sfx::ScheduleCleanup(host, unpacked.data(), unpacked.size(), " W ", scratch, sizeof scratch);
+    EXPECT_EQ(Deletions(host),
+              (std::vector<std::string>{"W\\a\\deep\\1.txt", "W\\2.txt", "W\\b\\3.txt",
+                                        "W\\a\\deep", "W\\a", "W\\b", "W"}));
+    // Attributes are cleared before each file and folder is registered.
+    EXPECT_EQ(host.calls[0], "attr W\\a\\deep\\1.txt");
+    EXPECT_EQ(host.calls[1], "delete W\\a\\deep\\1.txt");
+}
+
+TEST(ScheduleCleanup, NothingWithoutWorkDirAndOnlyWorkDirWithoutFiles) {
+    RecordingHost none;
+    char scratch[64];
+    sfx::ScheduleCleanup(none, "", 0, "  ", scratch, sizeof scratch);
+    EXPECT_TRUE(none.calls.empty());
+
+    RecordingHost empty;
+    sfx::ScheduleCleanup(empty, "", 0, "C:\\T\\~sfx1\\", scratch, sizeof scratch);
+    EXPECT_EQ(Deletions(empty), (std::vector<std::string>{"C:\\T\\~sfx1"}));
+}
+
+TEST(ScheduleCleanup, UnterminatedTailIsNotAPath) {
+    RecordingHost host;
+    std::string unpacked = "W\\1\rW\\half";
+    char scratch[64];
+    sfx::ScheduleCleanup(host, unpacked.data(), unpacked.size(), "W\\", scratch, sizeof scratch);
+    EXPECT_EQ(Deletions(host), (std::vector<std::string>{"W\\1", "W"}));
+}
+
+} // namespace

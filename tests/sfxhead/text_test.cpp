@@ -1,0 +1,118 @@
+// Texts the runtime module composes: sizes, error reports, handed-on arguments, name checks.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "names.h"
+#include "text.h"
+
+namespace {
+
+std::string Size(int64_t n, char separator = '.') {
+    char out[32];
+    sfx::FormatSize(n, separator, out);
+    return out;
+}
+
+TEST(FormatSize, PicksTheUnitByMagnitudeAndRounds) {
+    EXPECT_EQ(Size(0), "0 B");
+    EXPECT_EQ(Size(1023), "1023 B");
+    EXPECT_EQ(Size(1024), "1.0 kB");
+    EXPECT_EQ(Size(1536), "1.5 kB");
+    EXPECT_EQ(Size(1048575), "1024.0 kB"); // rounds up within its row
+    EXPECT_EQ(Size(1048576), "1.00 MB");
+    EXPECT_EQ(Size(2359296), "2.25 MB");
+    EXPECT_EQ(Size(1073741824LL * 5 / 2), "2.500 GB");
+    EXPECT_EQ(Size(1099511627776LL * 3), "3.0000 TB");
+    EXPECT_EQ(Size(INT64_MAX), "8388608.0000 TB");
+}
+
+TEST(FormatSize, KeepsTheSignAndUsesTheLocaleSeparator) {
+    EXPECT_EQ(Size(-1), "-1 B");
+    EXPECT_EQ(Size(-1536), "-1.5 kB");
+    EXPECT_EQ(Size(INT64_MIN), "-8388608.0000 TB");
+    EXPECT_EQ(Size(1572864, ','), "1,50 MB");
+}
+
+TEST(FormatSpaceDetail, ShowsDriveFreeAndNeeded) {
+    char out[80];
+    sfx::FormatSpaceDetail('C', 1572864, 2359296, '.', out);
+    EXPECT_STREQ(out, "C:\\   (1.50 MB<2.25 MB)");
+    sfx::FormatSpaceDetail('\\', -1, 10, '.', out);
+    EXPECT_STREQ(out, "\\:\\   (-1 B<10 B)");
+}
+
+std::string Report(const char* systemText, const char* subject) {
+    char out[600];
+    sfx::ComposeReport(systemText, subject, out, sizeof out);
+    return out;
+}
+
+TEST(ComposeReport, PutsTheSubjectInPlaceOfTheFirstInsert) {
+    EXPECT_EQ(Report("%1 is not a valid Win32 application.\r\n", "C:\\x.exe"),
+              "C:\\x.exe is not a valid Win32 application");
+    EXPECT_EQ(Report("Both %1 and %1.", "s"), "Both s and %1");
+}
+
+TEST(ComposeReport, OtherwiseTheSubjectStandsAboveTheText) {
+    EXPECT_EQ(Report("There is not enough space on the disk. \r\n", "C:\\   (1 B<2 B)"),
+              "C:\\   (1 B<2 B)\r\n\r\nThere is not enough space on the disk");
+    EXPECT_EQ(Report("", "subject"), "subject\r\n\r\n");
+}
+
+TEST(ComposeReport, CutsWhatDoesNotFit) {
+    char out[8];
+    sfx::ComposeReport("%1 is bad", "a very long subject", out, sizeof out);
+    EXPECT_STREQ(out, "a very ");
+}
+
+std::string Parameters(const char* commandLine) {
+    std::vector<char> out(sfx::ParametersCapacity(commandLine));
+    sfx::BuildParameters(commandLine, out.data(), out.size());
+    EXPECT_EQ(std::string(out.data()).size() + 1, out.size()) << commandLine;
+    return out.data();
+}
+
+TEST(BuildParameters, QuotesEveryArgumentAfterTheProgramPath) {
+    EXPECT_EQ(Parameters("\"C:\\out\\setup sfx.exe\""), "");
+    EXPECT_EQ(Parameters("sfx.exe a b"), " \"a\" \"b\"");
+    EXPECT_EQ(Parameters("sfx.exe /S \"C:\\My Files\""), " \"/S\" \"C:\\My Files\"");
+    EXPECT_EQ(Parameters("sfx.exe\t  x\x01y  "), " \"x\" \"y\"");
+}
+
+TEST(BuildParameters, DropsQuotesAndSkipsEmptyQuotedArguments) {
+    EXPECT_EQ(Parameters("sfx.exe \"\" b"), " \"b\"");
+    EXPECT_EQ(Parameters("sfx.exe \"\"abc"), " \"abc\"");
+    EXPECT_EQ(Parameters("sfx.exe ab\"c d\"e"), " \"abc de\"");
+    EXPECT_EQ(Parameters("sfx.exe \"unterminated arg"), " \"unterminated arg\"");
+    EXPECT_EQ(Parameters("sfx.exe C:\\dir\\ \\\"x"), " \"C:\\dir\\\" \"\\x\"");
+}
+
+TEST(BuildParameters, NeverWritesPastItsBuffer) {
+    char out[6] = {'#', '#', '#', '#', '#', '#'};
+    sfx::BuildParameters("sfx.exe abcdef", out, 5);
+    EXPECT_STREQ(out, " \"ab");
+    EXPECT_EQ(out[5], '#');
+}
+
+bool Safe(const std::string& name) {
+    return sfx::IsSafeEntryName(name.data(), name.size());
+}
+
+TEST(IsSafeEntryName, AcceptsRelativeNamesInsideTheFolder) {
+    for (const char* name :
+         {"a", "Docs\\Readme.txt", ".\\a", "a..b", "..a\\b..", "x\\.\\y", "a b\\c d.txt",
+          "\xC8"
+          "esky.txt"})
+        EXPECT_TRUE(Safe(name)) << name;
+}
+
+TEST(IsSafeEntryName, RefusesNamesThatCouldLeaveIt) {
+    for (std::string name : std::vector<std::string>{
+             "", "\\abs", "/abs", "C:\\x", "C:x", "a\\..", "..", "a\\..\\..\\b", "a/../b", "...\\x",
+             "a\\.. \\b", "file:stream", std::string("a\0b", 3)})
+        EXPECT_FALSE(Safe(name)) << name;
+}
+
+} // namespace
