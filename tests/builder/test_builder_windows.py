@@ -27,7 +27,9 @@ def run_windows_builder(*args, exe=PACKRIG_EXE):
     return subprocess.run([WINE, exe, *args], env=env, capture_output=True, timeout=300)
 
 
-class WindowsBuilderTest(unittest.TestCase):
+class TreeFixture(unittest.TestCase):
+    """The test tree, made once for a class of tests."""
+
     @classmethod
     def setUpClass(cls):
         cls.dir = tempfile.mkdtemp(prefix="packrig-win-e2e-")
@@ -41,6 +43,8 @@ class WindowsBuilderTest(unittest.TestCase):
     def target(self, name):
         return os.path.join(self.dir, "out", name)
 
+
+class WindowsBuilderTest(TreeFixture):
     def test_same_entries_as_the_linux_builder(self):
         linux_target, windows_target = self.target("linux.exe"), self.target("windows.exe")
         linux = subprocess.run([os.environ["PACKRIG"], "-h", "-o", "-c", self.src, "setup.bat",

@@ -1,5 +1,6 @@
 // Test helper: waits up to N seconds (first argument) for a message box (dialog class #32770),
-// prints its texts, one per line, presses its OK button and exits 0; exits 1 when no box came.
+// prints "caption=" and its caption, then its texts, one per line, presses its default button
+// (as Enter would) and exits 0; exits 1 when no box came.
 #include <windows.h>
 
 #include <stdio.h>
@@ -24,9 +25,14 @@ int main(int argc, char** argv) {
         HWND box = FindWindowA("#32770", nullptr);
         if (box != nullptr && IsWindowVisible(box)) {
             Sleep(200); // let the box finish laying itself out
+            char caption[256] = "";
+            GetWindowTextA(box, caption, sizeof caption);
+            printf("caption=%s\n", caption);
             EnumChildWindows(box, PrintStatic, 0);
             fflush(stdout);
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            LRESULT def = SendMessageA(box, DM_GETDEFID, 0, 0);
+            WPARAM button = HIWORD(def) == DC_HASDEFID ? LOWORD(def) : IDOK;
+            PostMessageA(box, WM_COMMAND, button, 0);
             return 0;
         }
         Sleep(100);
