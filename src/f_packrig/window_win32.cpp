@@ -164,16 +164,16 @@ bool MainWindow::Create() {
 }
 
 void MainWindow::CreateControls() {
-    for (const ControlSpec& spec : kControls) {
-        HFONT font = spec.id == bmake                         ? boldFont_.get()
-                     : spec.id == lweb || spec.id == lcmdline ? linkFont_.get()
-                     : spec.id == lwait                       ? waitFont_.get()
+    for (const ControlSpec& control : kControls) {
+        HFONT font = control.id == bmake                         ? boldFont_.get()
+                     : control.id == lweb || control.id == lcmdline ? linkFont_.get()
+                     : control.id == lwait                       ? waitFont_.get()
                                                               : font_.get();
-        RECT box = spec.box;
+        RECT box = control.box;
         // Labels take the width of their text, so that a wider substitute font never cuts them.
-        if (spec.cls == std::string("STATIC") && spec.id != lwait)
-            box.right = box.left + prdialogs::TextExtent(font, spec.text).cx + 2;
-        prdialogs::CreateControl(window_, spec.id, spec.cls, spec.text, spec.style, spec.exStyle,
+        if (control.cls == std::string("STATIC") && control.id != lwait)
+            box.right = box.left + prdialogs::TextExtent(font, control.text).cx + 2;
+        prdialogs::CreateControl(window_, control.id, control.cls, control.text, control.style, control.exStyle,
                                  box, font);
     }
     // Keyboard navigation follows the sibling order: put the tab stops last, in tab order.
