@@ -165,16 +165,16 @@ bool MainWindow::Create() {
 
 void MainWindow::CreateControls() {
     for (const ControlSpec& control : kControls) {
-        HFONT font = control.id == bmake                         ? boldFont_.get()
+        HFONT font = control.id == bmake                            ? boldFont_.get()
                      : control.id == lweb || control.id == lcmdline ? linkFont_.get()
-                     : control.id == lwait                       ? waitFont_.get()
-                                                              : font_.get();
+                     : control.id == lwait                          ? waitFont_.get()
+                                                                    : font_.get();
         RECT box = control.box;
         // Labels take the width of their text, so that a wider substitute font never cuts them.
         if (control.cls == std::string("STATIC") && control.id != lwait)
             box.right = box.left + prdialogs::TextExtent(font, control.text).cx + 2;
-        prdialogs::CreateControl(window_, control.id, control.cls, control.text, control.style, control.exStyle,
-                                 box, font);
+        prdialogs::CreateControl(window_, control.id, control.cls, control.text, control.style,
+                                 control.exStyle, box, font);
     }
     // Keyboard navigation follows the sibling order: put the tab stops last, in tab order.
     for (ControlId id : kTabOrder)
