@@ -3,6 +3,8 @@
 
 #include "version.h"
 
+#include <string_view>
+
 namespace fpackrig {
 
 namespace {
@@ -10,8 +12,8 @@ namespace {
 constexpr const char* kSettingNames[3] = {"Source", "ExeFile", "Target"};
 constexpr Field kFields[3] = {Field::Source, Field::ExeFile, Field::Target};
 
-size_t AfterLastFolderMark(const std::string& path) {
-    size_t at = path.find_last_of("\\:");
+size_t AfterLastFolderMark(const std::string& path, const char* marks) {
+    size_t at = path.find_last_of(marks);
     return at == std::string::npos ? 0 : at + 1;
 }
 
@@ -111,17 +113,19 @@ std::string WithFullStop(std::string message) {
     return message;
 }
 
-std::string NameWithoutFolder(const std::string& path) {
-    return path.substr(AfterLastFolderMark(path));
+std::string NameWithoutFolder(const std::string& path, const char* marks) {
+    return path.substr(AfterLastFolderMark(path, marks));
 }
 
-SaveDialogStart SplitTargetForSaveDialog(const std::string& target) {
-    size_t nameAt = AfterLastFolderMark(target);
+SaveDialogStart SplitTargetForSaveDialog(const std::string& target, const char* marks) {
+    size_t nameAt = AfterLastFolderMark(target, marks);
     std::string folder = target.substr(0, nameAt);
-    // Drop the final "\" unless it is needed: a root ("C:\", "\") or a UNC start ("\\").
-    if (folder.size() > 1 && folder.back() == '\\') {
+    // Drop the final separator unless it is needed: a root ("C:\", "\", "/") or a UNC start
+    // ("\\").
+    char separator = marks[0];
+    if (folder.size() > 1 && folder.back() == separator) {
         char before = folder[folder.size() - 2];
-        if (before != '\\' && before != ':')
+        if (std::string_view(marks).find(before) == std::string_view::npos)
             folder.pop_back();
     }
     return {folder, target.substr(nameAt)};

@@ -106,8 +106,12 @@ std::string HelpCaption(const std::string& mainCaption);
 // A failure's message as the error box shows it: a full stop added after a letter or digit.
 std::string WithFullStop(std::string message);
 
-// The name part of a path: everything after its last "\" or ":".
-std::string NameWithoutFolder(const std::string& path);
+// The folder marks of Windows paths, and of Linux paths.
+inline constexpr const char* kWindowsFolderMarks = "\\:";
+inline constexpr const char* kPosixFolderMarks = "/";
+
+// The name part of a path: everything after its last folder mark.
+std::string NameWithoutFolder(const std::string& path, const char* marks = kWindowsFolderMarks);
 
 struct SaveDialogStart {
     std::string folder;
@@ -115,6 +119,8 @@ struct SaveDialogStart {
 };
 // Where the target's save dialog opens: C:\out.exe gives C:\ and out.exe, C:\dir\out.exe gives
 // C:\dir, C:out.exe gives C:, out.exe no folder.
-SaveDialogStart SplitTargetForSaveDialog(const std::string& target);
+// With Linux marks, /out.exe gives / and /dir/out.exe gives /dir.
+SaveDialogStart SplitTargetForSaveDialog(const std::string& target,
+                                         const char* marks = kWindowsFolderMarks);
 
 } // namespace fpackrig

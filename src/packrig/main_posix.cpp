@@ -3,6 +3,11 @@
 #include "startup.h"
 #include "usage.h"
 
+#ifdef PACKRIG_WITH_QT
+#include "window.h"
+#include "window_qt.h"
+#endif
+
 #include <iostream>
 #include <unistd.h>
 #include <vector>
@@ -20,6 +25,26 @@ void PrintUsage() {
         std::cerr << line << '\n';
 }
 
+// Window mode: the Qt window when this build has it and there is a display to show it on.
+int RunWindow(const prutils::CommandLine& commandLine, const packrig::StartupState& state) {
+#ifdef PACKRIG_WITH_QT
+    if (fpackrig::WindowSystemAvailable()) {
+        return fpackrig::RunMainWindow(packrig::MakeWindowStart(commandLine, state),
+                                       state.RuntimeModuleImage);
+    }
+    std::cerr << "packrig: the window needs a display (DISPLAY or WAYLAND_DISPLAY); without one, "
+                 "use -h with three paths.\n";
+    PrintUsage();
+    return fpackrig::kWindowUnavailable;
+#else
+    (void)commandLine;
+    (void)state;
+    std::cerr << "packrig: the window is not available in this build; use -h with three paths.\n";
+    PrintUsage();
+    return packrig::kExitRejected;
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -31,7 +56,5 @@ int main(int argc, char** argv) {
         PrintUsage();
     if (exitCode >= 0)
         return exitCode;
-    std::cerr << "packrig: the window is not available in this build; use -h with three paths.\n";
-    PrintUsage();
-    return packrig::kExitRejected;
+    return RunWindow(commandLine, state);
 }

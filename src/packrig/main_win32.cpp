@@ -1,6 +1,5 @@
 // Entry of the Windows builder: arguments from GetCommandLineA, "-" and "/" introduce switches.
 #include "startup.h"
-#include "version.h"
 #include "window.h"
 
 #include <windows.h>
@@ -28,10 +27,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     int exitCode = packrig::StartBuilder(commandLine, state);
     if (exitCode >= 0)
         return exitCode;
-    fpackrig::WindowStart start;
-    start.flags = state.flags;
-    for (int i = 0; i < 3; ++i)
-        start.params[i] = commandLine.PositionalParam(i + 1);
-    start.version = prutils::FileVersionString(commandLine.PositionalParam(0));
-    return fpackrig::RunMainWindow(start, state.RuntimeModuleImage);
+    return fpackrig::RunMainWindow(packrig::MakeWindowStart(commandLine, state),
+                                   state.RuntimeModuleImage);
 }

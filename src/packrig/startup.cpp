@@ -5,6 +5,7 @@
 #include "boxes.h"
 #include "filesys.h"
 #include "language.h"
+#include "version.h"
 
 namespace packrig {
 
@@ -54,6 +55,16 @@ int StartBuilder(const prutils::CommandLine& commandLine, StartupState& state) {
     if (state.Headless)
         return RunHeadless(commandLine, state);
     return -1;
+}
+
+fpackrig::WindowStart MakeWindowStart(const prutils::CommandLine& commandLine,
+                                      const StartupState& state) {
+    fpackrig::WindowStart start;
+    start.flags = state.flags;
+    for (int i = 0; i < 3; ++i)
+        start.params[i] = commandLine.PositionalParam(i + 1);
+    start.version = prutils::FileVersionString(commandLine.PositionalParam(0));
+    return start;
 }
 
 } // namespace packrig

@@ -5,6 +5,7 @@
 #include "build_sfx.h"
 #include "cmdline.h"
 #include "ownresource.h"
+#include "window_logic.h"
 
 namespace packrig {
 
@@ -34,5 +35,10 @@ int FinishHeadlessBuild(const fpackrig::BuildResult& result);
 // Everything up to the window: language, image, seed, switches, and the headless build. Returns
 // the exit code when the process is to end, or -1 when window mode is to run with `state`.
 int StartBuilder(const prutils::CommandLine& commandLine, StartupState& state);
+
+// What the window starts with: the flags, the first three positional parameters and the program
+// file's version.
+fpackrig::WindowStart MakeWindowStart(const prutils::CommandLine& commandLine,
+                                      const StartupState& state);
 
 } // namespace packrig

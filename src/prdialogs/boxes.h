@@ -11,7 +11,8 @@ void ShowInformation(const std::string& text);
 // True exactly when the user answers Yes; with `yesIsDefault` false, No is the default answer.
 bool AskYesNo(const std::string& text, bool yesIsDefault);
 
-// Windows: the window that owns the boxes while it exists (null: the active window).
+// The window that owns the boxes while it exists (null: the active window); an HWND on Windows,
+// the main QWidget on Linux.
 void SetApplicationWindow(void* window);
 void* ApplicationWindow();
 

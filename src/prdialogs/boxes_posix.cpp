@@ -1,7 +1,9 @@
-// Message boxes of the headless Linux builder: caption and text on standard error in UTF-8. A
-// question is asked on the terminal; without a terminal to ask, the answer is No.
+// Message boxes of the Linux builder: caption and text on standard error in UTF-8, or through the
+// installed box face of the window. A question is asked on the terminal; without a terminal to
+// ask, the answer is the default one.
 #include "boxes.h"
 
+#include "box_face.h"
 #include "cmdline.h"
 #include "codepage.h"
 #include "language.h"
@@ -16,9 +18,11 @@ namespace prdialogs {
 
 namespace {
 
+BoxFace* g_face = nullptr;
+void* g_applicationWindow = nullptr;
+
 std::string CaptionUtf8(const char* caption) {
-    return prutils::ToUtf8(caption, Texts().CodePage == 1251 ? prutils::CodePage::Windows1251
-                                                             : prutils::CodePage::Windows1252);
+    return TextUtf8(caption);
 }
 
 // Message texts use CR LF line breaks; a terminal wants LF.
@@ -36,15 +40,35 @@ void Print(const char* caption, const std::string& text) {
 
 } // namespace
 
+void SetBoxFace(BoxFace* face) {
+    g_face = face;
+}
+
+void SetApplicationWindow(void* window) {
+    g_applicationWindow = window;
+}
+
+void* ApplicationWindow() {
+    return g_applicationWindow;
+}
+
 void ShowError(const std::string& text) {
-    Print(Texts().ErrorCaption, text);
+    if (g_face)
+        g_face->Show(BoxKind::Error, CaptionUtf8(Texts().ErrorCaption), text);
+    else
+        Print(Texts().ErrorCaption, text);
 }
 
 void ShowInformation(const std::string& text) {
-    Print(Texts().InformationCaption, text);
+    if (g_face)
+        g_face->Show(BoxKind::Information, CaptionUtf8(Texts().InformationCaption), text);
+    else
+        Print(Texts().InformationCaption, text);
 }
 
 bool AskYesNo(const std::string& text, bool yesIsDefault) {
+    if (g_face)
+        return g_face->Ask(CaptionUtf8(Texts().QuestionCaption), text, yesIsDefault);
     std::cerr << CaptionUtf8(Texts().QuestionCaption) << ": " << TerminalLines(text)
               << (yesIsDefault ? " [Y/n] " : " [y/N] ") << std::flush;
     if (!isatty(STDIN_FILENO)) {

@@ -1,6 +1,8 @@
 // The language table and its selection.
 #include "language.h"
 
+#include "codepage.h"
+
 namespace prdialogs {
 
 #define PACKRIG_COPYRIGHT "Copyright (c) Quorvel"
@@ -61,6 +63,11 @@ uint16_t PrimaryLangIdFromLocale(const char* locale) {
 
 const LanguageRow& Texts() {
     return LanguageTexts[LanguageIndex < kLanguageCount ? LanguageIndex : 0];
+}
+
+std::string TextUtf8(const char* rowText) {
+    return prutils::ToUtf8(rowText, Texts().CodePage == 1251 ? prutils::CodePage::Windows1251
+                                                             : prutils::CodePage::Windows1252);
 }
 
 } // namespace prdialogs

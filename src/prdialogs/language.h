@@ -3,6 +3,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <string>
 
 namespace prdialogs {
 
@@ -36,5 +37,8 @@ void DetectLanguage();
 
 // The current row.
 const LanguageRow& Texts();
+
+// A text of the current row (bytes in its code page) as UTF-8.
+std::string TextUtf8(const char* rowText);
 
 } // namespace prdialogs

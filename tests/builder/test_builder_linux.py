@@ -231,6 +231,18 @@ class CommandLineTest(BuilderTest):
             self.assertIn("packrig [-o] [-c] [-h] <sourcedir> <executablefile> <targetfile>",
                           result.stderr)
 
+    def test_window_mode_without_a_display_explains_and_fails(self):
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+        for args in ([], [self.src, "setup.bat", self.target]):
+            result = subprocess.run([PACKRIG, *args], env=env, capture_output=True, text=True,
+                                    stdin=subprocess.DEVNULL, timeout=60)
+            self.assertGreater(result.returncode, 0, result.stderr)  # an exit code, no signal
+            self.assertIn("-h", result.stderr.splitlines()[0])
+            self.assertIn("packrig [-o] [-c] [-h] <sourcedir> <executablefile> <targetfile>",
+                          result.stderr)
+            self.assertFalse(os.path.exists(self.target))
+
     def test_bare_target_name_cannot_create_its_directory(self):
         result = subprocess.run([PACKRIG, "-h", "-c", self.src, "setup.bat", "bare.exe"],
                                 cwd=self.dir, capture_output=True, text=True)

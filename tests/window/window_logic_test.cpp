@@ -247,5 +247,18 @@ TEST(WindowRules, SaveDialogStartsInTheTargetsFolder) {
     EXPECT_EQ(split("\\\\server\\share\\"), "\\\\server\\share|");
 }
 
+// Linux paths: "\\" and ":" are ordinary characters of a name there.
+TEST(WindowRules, LinuxPathsSplitAtSlashesOnly) {
+    auto split = [](const std::string& t) {
+        SaveDialogStart s = SplitTargetForSaveDialog(t, kPosixFolderMarks);
+        return s.folder + "|" + s.name;
+    };
+    EXPECT_EQ(split("/out.exe"), "/|out.exe");
+    EXPECT_EQ(split("/home/me/dir/out.exe"), "/home/me/dir|out.exe");
+    EXPECT_EQ(split("out.exe"), "|out.exe");
+    EXPECT_EQ(split("/a/b:c\\d.exe"), "/a|b:c\\d.exe");
+    EXPECT_EQ(NameWithoutFolder("/src/tools/a:b.exe", kPosixFolderMarks), "a:b.exe");
+}
+
 } // namespace
 } // namespace fpackrig
