@@ -177,6 +177,17 @@ class FaultTest(BuilderTest):
         finally:
             subprocess.run(["umount", mount])
 
+    def test_unreadable_source_file_fails_with_its_message(self):
+        # The listing sees the file; opening it for reading is refused.
+        make_tree(self.src)
+        os.chmod(os.path.join(self.src, "chunk", "exact.bin"), 0o000)
+        os.makedirs(os.path.dirname(self.target))
+        os.chmod(os.path.dirname(self.target), 0o777)
+        result = run("-h", "-o", "-c", self.src, "setup.bat", self.target, user="nobody")
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr,
+                         "Application Error: Input/output error: File access denied\n")
+
 
 class CommandLineTest(BuilderTest):
     def setUp(self):
