@@ -184,11 +184,12 @@ inline void SetWorkDir(RunState& run, const char* tempPath) {
     AppendText(run.workDir, kWorkDirCap, "\\");
 }
 
-// Creates every folder on `path` up to its last "\", outermost first. Leading parts that are
-// no folders (a drive, a server name) fail harmlessly.
-template <class Host> void MakeFolders(Host& host, char* path) {
+// Creates every folder on `path` up to its last "\", outermost first, leaving out the first
+// `from` characters (folders known to exist). Leading parts that are no folders (a drive, a
+// server name) fail harmlessly.
+template <class Host> void MakeFolders(Host& host, char* path, size_t from = 1) {
     size_t len = TextLength(path);
-    for (size_t i = 1; i < len; ++i) {
+    for (size_t i = from > 0 ? from : 1; i < len; ++i) {
         if (path[i] != '\\' || path[i - 1] == '\\' || path[i - 1] == ':')
             continue;
         path[i] = 0;
@@ -197,9 +198,9 @@ template <class Host> void MakeFolders(Host& host, char* path) {
     }
 }
 
-// Creates the folders of the current entry unless the previous file created went into the same
-// folder: payloads list a folder's files together, and every creation attempt costs a call into
-// the system per folder level.
+// Creates the folders of the current entry inside WorkDir (which exists by now) unless the
+// previous file created went into the same folder: payloads list a folder's files together, and
+// every creation attempt costs a call into the system per folder level.
 template <class Host> void MakeFoldersOnce(Host& host, RunState& run) {
     size_t end = TextLength(run.fileName);
     while (end > 0 && run.fileName[end - 1] != '\\')
@@ -211,7 +212,7 @@ template <class Host> void MakeFoldersOnce(Host& host, RunState& run) {
         if (i == end)
             return;
     }
-    MakeFolders(host, run.fileName);
+    MakeFolders(host, run.fileName, TextLength(run.workDir));
     CopyText(run.lastFolder, kPathCap, "");
     AppendBytes(run.lastFolder, kPathCap, run.fileName, end);
 }

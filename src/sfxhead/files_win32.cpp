@@ -61,9 +61,22 @@ void FilesHost::Progress() {
     RefreshProgressBar();
 }
 
+namespace {
+
+HANDLE CreateAlways(const char* path) {
+    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace
+
+// A file left read-only, hidden or system by an earlier run that was stopped before its
+// clean-up refuses to be replaced; its attributes are cleared and the creation tried once more.
 bool FilesHost::CreateOutput(const char* path) {
-    output_ = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    output_ = CreateAlways(path);
+    if (output_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED &&
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL))
+        output_ = CreateAlways(path);
     return output_ != INVALID_HANDLE_VALUE;
 }
 

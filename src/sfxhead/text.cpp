@@ -137,13 +137,16 @@ bool IsSeparator(char c) {
     return c != 0 && static_cast<unsigned char>(c) <= 0x20;
 }
 
-// Moves `p` to the start of the next argument, skipping separators and leading "" pairs.
+// Moves `p` to the start of the next argument, skipping separators and leading "" pairs. A lone
+// quote that ends the text opens nothing: it would otherwise hand on an empty argument.
 const char* SkipToArgument(const char* p) {
     for (;;) {
         while (IsSeparator(*p))
             ++p;
         if (p[0] == '"' && p[1] == '"')
             p += 2;
+        else if (p[0] == '"' && p[1] == 0)
+            return p + 1;
         else
             return p;
     }

@@ -65,6 +65,12 @@ class BuilderTest(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.dir, ignore_errors=True)
 
+    def run_as_nobody(self):
+        """Builds the tree as an unprivileged user into a target folder anyone may write."""
+        os.makedirs(os.path.dirname(self.target))
+        os.chmod(os.path.dirname(self.target), 0o777)
+        return run("-h", "-o", "-c", self.src, "setup.bat", self.target, user="nobody")
+
 
 class PayloadTest(BuilderTest):
     def test_every_byte_is_accounted_for(self):
@@ -135,9 +141,7 @@ class PayloadTest(BuilderTest):
     def test_unreadable_subdirectory_is_left_out(self):
         make_tree(self.src)
         os.chmod(os.path.join(self.src, "a", "b"), 0o000)
-        os.makedirs(os.path.dirname(self.target))
-        os.chmod(os.path.dirname(self.target), 0o777)
-        result = run("-h", "-o", "-c", self.src, "setup.bat", self.target, user="nobody")
+        result = self.run_as_nobody()
         self.assertEqual(result.returncode, 0, result.stderr)
         names = [e.name for e in sfxfile.parse(self.target).entries]
         self.assertNotIn(b"a\\b\\c\\deep.txt", names)
@@ -176,6 +180,15 @@ class FaultTest(BuilderTest):
             self.assertGreater(os.path.getsize(target), 0)
         finally:
             subprocess.run(["umount", mount])
+
+    def test_unreadable_source_file_fails_with_its_message(self):
+        # The listing sees the file; opening it for reading is refused.
+        make_tree(self.src)
+        os.chmod(os.path.join(self.src, "chunk", "exact.bin"), 0o000)
+        result = self.run_as_nobody()
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr,
+                         "Application Error: Input/output error: File access denied\n")
 
 
 class CommandLineTest(BuilderTest):

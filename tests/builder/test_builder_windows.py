@@ -102,6 +102,18 @@ class WindowsBuilderTest(TreeFixture):
         self.assertEqual(result.returncode, 1)
         self.assertFalse(os.path.exists(self.target("never.exe")))
 
+    @unittest.skipUnless(os.geteuid() == 0, "needs root for a small tmpfs")
+    def test_full_file_system_gives_exit_code_1(self):
+        mount = os.path.join(self.dir, "small")
+        os.makedirs(mount, exist_ok=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", mount], check=True)
+        try:
+            result = run_windows_builder("-h", "-o", "-c", windows_path(self.src), "setup.bat",
+                                         windows_path(os.path.join(mount, "sfx.exe")))
+            self.assertEqual(result.returncode, 1, result.stderr)
+        finally:
+            subprocess.run(["umount", mount])
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

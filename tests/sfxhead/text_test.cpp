@@ -86,6 +86,9 @@ TEST(BuildParameters, DropsQuotesAndSkipsEmptyQuotedArguments) {
     EXPECT_EQ(Parameters("sfx.exe \"\"abc"), " \"abc\"");
     EXPECT_EQ(Parameters("sfx.exe ab\"c d\"e"), " \"abc de\"");
     EXPECT_EQ(Parameters("sfx.exe \"unterminated arg"), " \"unterminated arg\"");
+    // A lone quote at the very end opens no argument: nothing empty is handed on.
+    EXPECT_EQ(Parameters("sfx.exe a \""), " \"a\"");
+    EXPECT_EQ(Parameters("sfx.exe \"\"\""), "");
     EXPECT_EQ(Parameters("sfx.exe C:\\dir\\ \\\"x"), " \"C:\\dir\\\" \"\\x\"");
 }
 
