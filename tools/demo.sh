@@ -36,3 +36,9 @@ echo "== $wine $sfx first second"
 set +e
 "$wine" "$sfx" first second
 echo "== exit code $?"
+id=$(python3 -c 'import sys; sys.path.insert(0, "tests/tools"); import sfxfile; print(sfxfile.parse(sys.argv[1]).identifier.decode())' "$sfx")
+workdir=$(find "$WINEPREFIX/drive_c/users" -maxdepth 3 -type d -name "~sfx$id" | head -n 1)
+echo "== unpacked into $workdir"
+ls -lAR "$workdir"
+echo "== ran.txt"
+cat "$workdir/ran.txt"

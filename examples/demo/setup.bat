@@ -1,5 +1,4 @@
 @echo off
-echo Packrig demo: unpacked into %CD%
-echo Arguments: %*
-dir /s /b
+rem Started by the SFX file after unpacking: leaves a note in its working folder.
+echo Packrig demo ran in %CD% with arguments: %* > ran.txt
 exit /b 0
