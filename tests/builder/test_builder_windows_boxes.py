@@ -2,13 +2,12 @@
 the overwrite question with No as its default answer, and the completion message."""
 
 import os
-import subprocess
 import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "tests", "sfxhead"))
-from e2e_wine import Display, has_xvfb  # noqa: E402
-from test_builder_windows import PACKRIG_EXE, WINE, WIN_DIR, TreeFixture, windows_path  # noqa: E402
+sys.path.insert(0, os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "tests", "tools"))
+from wineharness import Display, has_xvfb, run_with_box  # noqa: E402
+from test_builder_windows import PACKRIG_EXE, WINE, TreeFixture, windows_path  # noqa: E402
 
 
 @unittest.skipUnless(has_xvfb(), "needs Xvfb")
@@ -24,18 +23,7 @@ class BoxTest(TreeFixture):
         super().tearDownClass()
 
     def run_with_box(self, *args):
-        """Runs the builder, reads the box it shows and presses the box's default button."""
-        env = self.display.env()
-        builder = subprocess.Popen([WINE, PACKRIG_EXE, *args], env=env,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            box = subprocess.run([WINE, os.path.join(WIN_DIR, "boxreader.exe"), "60"], env=env,
-                                 stdout=subprocess.PIPE, timeout=120)
-            code = builder.wait(timeout=120)
-        finally:
-            if builder.poll() is None:
-                builder.kill()
-        return code, box.stdout.decode("cp1252").replace("\r", "")
+        return run_with_box(self.display, [WINE, PACKRIG_EXE, *args])
 
     def test_rejection_texts(self):
         src, target = windows_path(self.src), windows_path(self.target("box.exe"))

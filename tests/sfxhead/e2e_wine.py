@@ -18,6 +18,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
 import sfxfile  # noqa: E402
 from sfxfile import Entry  # noqa: E402
+from wineharness import Display, has_xvfb, run_with_box, stop_wine, wine_env  # noqa: E402,F401
 
 WIN_DIR = os.environ.get("PACKRIG_WIN_DIR", "")
 PREFIX = os.environ.get("WINEPREFIX", "")
@@ -35,48 +36,6 @@ def image():
 def helper(name):
     with open(os.path.join(WIN_DIR, name), "rb") as f:
         return f.read()
-
-
-def wine_env(**extra):
-    """Environment of a wine run: UTC, and no display unless one is given, so that an error
-    report's message box returns at once."""
-    env = dict(os.environ, TZ="UTC")
-    env.pop("DISPLAY", None)
-    env.update(extra)
-    return env
-
-
-def stop_wine():
-    subprocess.run(["wineserver", "-k"], env=wine_env(), timeout=60)
-    subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=60)
-
-
-class Display:
-    """A private Xvfb on a free display number; wine is restarted around it so that every
-    program of the prefix draws there."""
-
-    def __enter__(self):
-        stop_wine()
-        for number in range(90, 140):
-            if not os.path.exists("/tmp/.X11-unix/X%d" % number) and \
-                    not os.path.exists("/tmp/.X%d-lock" % number):
-                break
-        self.name = ":%d" % number
-        self.xvfb = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "800x600x24"],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        for _ in range(50):
-            if os.path.exists("/tmp/.X11-unix/X%d" % number):
-                break
-            time.sleep(0.1)
-        return self
-
-    def env(self, **extra):
-        return wine_env(DISPLAY=self.name, **extra)
-
-    def __exit__(self, *exc):
-        stop_wine()
-        self.xvfb.terminate()
-        self.xvfb.wait(timeout=30)
 
 
 def run_sfx(path, *args, timeout=300, env=None):
@@ -273,10 +232,6 @@ class RefusalTest(SfxTestCase):
         self.assertFalse(os.path.exists(os.path.join(temp_dir(), "escaped.txt")))
 
 
-def has_xvfb():
-    return shutil.which("Xvfb") is not None
-
-
 @unittest.skipUnless(has_xvfb(), "needs Xvfb")
 class ReportTest(SfxTestCase):
     """Under a display a message box waits for the user; the box reader reads and closes it."""
@@ -290,17 +245,7 @@ class ReportTest(SfxTestCase):
         cls.display.__exit__(None, None, None)
 
     def run_with_box(self, path, **extra):
-        env = self.display.env(**extra)
-        sfx = subprocess.Popen([WINE, path], env=env, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-        try:
-            box = subprocess.run([WINE, os.path.join(WIN_DIR, "boxreader.exe"), "60"], env=env,
-                                 stdout=subprocess.PIPE, timeout=120)
-            code = sfx.wait(timeout=60)
-        finally:
-            if sfx.poll() is None:
-                sfx.kill()
-        return code, box.stdout.decode("latin-1")
+        return run_with_box(self.display, [WINE, path], **extra)
 
     def test_bad_format_report_names_the_file(self):
         path = self.write([Entry("a.txt", b"1")])  # nothing marked to start

@@ -1,0 +1,72 @@
+"""Running Windows programs under wine for the end-to-end tests: the environment of a run, a
+private X display on which message boxes wait, and reading such a box with the boxreader helper."""
+
+import os
+import subprocess
+import shutil
+import time
+
+WINE = os.environ.get("WINE", "wine")
+WIN_DIR = os.environ.get("PACKRIG_WIN_DIR", "")
+
+
+def wine_env(**extra):
+    """Environment of a wine run: UTC, and no display unless one is given, so that an error
+    report's message box returns at once."""
+    env = dict(os.environ, TZ="UTC")
+    env.pop("DISPLAY", None)
+    env.update(extra)
+    return env
+
+
+def stop_wine():
+    subprocess.run(["wineserver", "-k"], env=wine_env(), timeout=60)
+    subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=60)
+
+
+class Display:
+    """A private Xvfb on a free display number; wine is restarted around it so that every
+    program of the prefix draws there."""
+
+    def __enter__(self):
+        stop_wine()
+        for number in range(90, 140):
+            if not os.path.exists("/tmp/.X11-unix/X%d" % number) and \
+                    not os.path.exists("/tmp/.X%d-lock" % number):
+                break
+        self.name = ":%d" % number
+        self.xvfb = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "800x600x24"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(50):
+            if os.path.exists("/tmp/.X11-unix/X%d" % number):
+                break
+            time.sleep(0.1)
+        return self
+
+    def env(self, **extra):
+        return wine_env(DISPLAY=self.name, **extra)
+
+    def __exit__(self, *exc):
+        stop_wine()
+        self.xvfb.terminate()
+        self.xvfb.wait(timeout=30)
+
+
+def has_xvfb():
+    return shutil.which("Xvfb") is not None
+
+
+def run_with_box(display, command, **extra):
+    """Runs `command` on `display`, reads the message box it shows and presses the box's
+    default button. Returns the exit code and the box's texts ("caption=..." first)."""
+    env = display.env(**extra)
+    program = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    try:
+        box = subprocess.run([WINE, os.path.join(WIN_DIR, "boxreader.exe"), "60"], env=env,
+                             stdout=subprocess.PIPE, timeout=120)
+        code = program.wait(timeout=120)
+    finally:
+        if program.poll() is None:
+            program.kill()
+    return code, box.stdout.decode("cp1252", errors="replace").replace("\r", "")
