@@ -175,13 +175,13 @@ class WindowQtTest : public QObject {
         QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY(window.windowFlags() & Qt::WindowMinimizeButtonHint);
 
-        struct Spec {
+        struct Row {
             const char* name;
             QRect box;
             const char* text;
             bool grows; // labels may be wider and taller than the layout for their text
         };
-        const Spec table[] = {
+        const Row table[] = {
             {"lsource", {8, 8, 80, 13}, "Source directory:", true},
             {"ltarget", {8, 104, 73, 13}, "Target SFX file:", true},
             {"lwait", {8, 160, 171, 32}, "Please wait...", true},
@@ -198,23 +198,23 @@ class WindowQtTest : public QObject {
         };
         QObjectList created = window.children();
         int previous = -1;
-        for (const Spec& spec : table) {
-            auto* control = Child<QWidget>(spec.name);
+        for (const Row& row : table) {
+            auto* control = Child<QWidget>(row.name);
             QRect box = control->geometry();
-            QCOMPARE(box.topLeft(), spec.box.topLeft());
-            if (spec.grows) {
-                QVERIFY2(box.width() >= spec.box.width() && box.height() >= spec.box.height(),
-                         spec.name);
-                QCOMPARE(qobject_cast<QLabel*>(control)->text(), QString(spec.text));
+            QCOMPARE(box.topLeft(), row.box.topLeft());
+            if (row.grows) {
+                QVERIFY2(box.width() >= row.box.width() && box.height() >= row.box.height(),
+                         row.name);
+                QCOMPARE(qobject_cast<QLabel*>(control)->text(), QString(row.text));
             } else {
-                QCOMPARE(box.size(), spec.box.size());
+                QCOMPARE(box.size(), row.box.size());
             }
             if (auto* button = qobject_cast<QPushButton*>(control))
-                QCOMPARE(button->text(), QString(spec.text));
+                QCOMPARE(button->text(), QString(row.text));
             if (auto* edit = qobject_cast<QLineEdit*>(control))
-                QCOMPARE(edit->text(), QString(spec.text));
+                QCOMPARE(edit->text(), QString(row.text));
             // Creation order decides which control lies above another.
-            QVERIFY2(created.indexOf(control) > previous, spec.name);
+            QVERIFY2(created.indexOf(control) > previous, row.name);
             previous = static_cast<int>(created.indexOf(control));
         }
         QVERIFY(!Child<QLabel>("lwait")->isVisible());
