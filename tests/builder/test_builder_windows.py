@@ -10,15 +10,12 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "tests", "tools"))
 import sfxfile  # noqa: E402
+from wineharness import windows_path  # noqa: E402,F401
 from test_builder_linux import make_tree  # noqa: E402
 
 WINE = os.environ.get("WINE", "wine")
 WIN_DIR = os.environ["PACKRIG_WIN_DIR"]
 PACKRIG_EXE = os.path.join(WIN_DIR, "packrig.exe")
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def run_windows_builder(*args, exe=PACKRIG_EXE):

@@ -29,6 +29,9 @@ import shutil
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from wineharness import windows_path  # noqa: E402
+
 TOOL = sys.argv[1]
 WINE = os.environ["WINE"]
 WIN_DIR = os.environ["PACKRIG_WIN_DIR"]
@@ -47,10 +50,6 @@ def wine_programs():
         if os.path.isfile(os.path.join(folder, "notepad.exe")):
             return folder
     sys.exit("wine's 32-bit programs (i386-windows) are not installed")
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def run(command, **kw):

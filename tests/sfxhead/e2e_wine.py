@@ -18,7 +18,8 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
 import sfxfile  # noqa: E402
 from sfxfile import Entry  # noqa: E402
-from wineharness import Display, has_xvfb, run_with_box, stop_wine, wine_env  # noqa: E402,F401
+from wineharness import (Display, has_xvfb, run_with_box, stop_wine, wine_env,  # noqa: E402,F401
+                         windows_path)
 
 WIN_DIR = os.environ.get("PACKRIG_WIN_DIR", "")
 PREFIX = os.environ.get("WINEPREFIX", "")
@@ -50,10 +51,6 @@ def temp_dir():
 
 def work_dir(identifier=ID):
     return os.path.join(temp_dir(), "~sfx" + identifier)
-
-
-def windows_path(unix):
-    return "Z:" + os.path.abspath(unix).replace("/", "\\")
 
 
 def read_record(path):

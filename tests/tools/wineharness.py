@@ -10,6 +10,11 @@ WINE = os.environ.get("WINE", "wine")
 WIN_DIR = os.environ.get("PACKRIG_WIN_DIR", "")
 
 
+def windows_path(path):
+    """The path wine's drive Z: gives a Linux path."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
 def wine_env(**extra):
     """Environment of a wine run: UTC, and no display unless one is given, so that an error
     report's message box returns at once."""

@@ -14,6 +14,9 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from wineharness import windows_path as winpath  # noqa: E402
+
 WIN_DIR = os.environ["PACKRIG_WIN_DIR"]
 WORK = os.path.join(os.environ["PACKRIG_WORK_DIR"], "window")
 PREFIX = os.environ["WINEPREFIX"]
@@ -58,10 +61,6 @@ def check(condition, what):
     if not condition:
         failures.append(what)
         print("FAIL:", what)
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def wine(args, extra_env=None, **kw):
