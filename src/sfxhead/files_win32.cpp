@@ -28,10 +28,12 @@ bool FilesHost::Open(const char* path) {
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (archive_ == INVALID_HANDLE_VALUE)
         return false;
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(archive_, &size))
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    DWORD low = GetFileSize(archive_, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
         return false;
-    size_ = size.QuadPart;
+    size_ = static_cast<int64_t>((uint64_t{high} << 32) | low);
     return true;
 }
 
@@ -40,10 +42,13 @@ void FilesHost::Close() {
     archive_ = INVALID_HANDLE_VALUE;
 }
 
+// Size and position take the high half separately, which every Win32 system supports; a low
+// half of all ones is a valid result, so the last error tells a failure apart.
 bool FilesHost::Seek(int64_t pos) {
-    LARGE_INTEGER to;
-    to.QuadPart = pos;
-    return SetFilePointerEx(archive_, to, nullptr, FILE_BEGIN) != 0;
+    LONG high = static_cast<LONG>(pos >> 32);
+    SetLastError(NO_ERROR);
+    DWORD low = SetFilePointer(archive_, static_cast<LONG>(pos & 0xFFFFFFFF), &high, FILE_BEGIN);
+    return low != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
 }
 
 bool FilesHost::Read(void* buf, uint32_t n, uint32_t* got) {

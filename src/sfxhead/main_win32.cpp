@@ -101,6 +101,24 @@ char DecimalSeparator() {
                                                                                        : '.';
 }
 
+// Bytes free for the current user on the drive of `root`, or -1. GetDiskFreeSpaceExA is looked
+// up at run time, since the first systems of the family lack it; there the cluster counts give
+// the free space.
+int64_t FreeBytes(const char* root) {
+    using FreeSpaceEx = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+    FARPROC found = GetProcAddress(GetModuleHandleA("kernel32"), "GetDiskFreeSpaceExA");
+    if (found != nullptr) {
+        auto query = reinterpret_cast<FreeSpaceEx>(reinterpret_cast<void (*)()>(found));
+        ULARGE_INTEGER available;
+        return query(root, &available, nullptr, nullptr) ? static_cast<int64_t>(available.QuadPart)
+                                                         : -1;
+    }
+    DWORD sectorsPerCluster, bytesPerSector, freeClusters, clusters;
+    if (!GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters))
+        return -1;
+    return static_cast<int64_t>(uint64_t{freeClusters} * sectorsPerCluster * bytesPerSector);
+}
+
 // Stops the run with the disk-full report when the data will not fit on WorkDir's drive.
 void TestFreeSpace() {
     char drive = g_run.workDir[0];
@@ -108,10 +126,7 @@ void TestFreeSpace() {
         drive = static_cast<char>(drive - 'a' + 'A');
     uint8_t number = static_cast<uint8_t>(drive - 0x41 + 1);
     char root[] = {static_cast<char>(0x40 + number), ':', '\\', 0};
-    ULARGE_INTEGER available;
-    int64_t freeBytes = -1;
-    if (GetDiskFreeSpaceExA(root, &available, nullptr, nullptr))
-        freeBytes = static_cast<int64_t>(available.QuadPart);
+    int64_t freeBytes = FreeBytes(root);
     if (g_run.totalSize > freeBytes) {
         char detail[80];
         FormatSpaceDetail(root[0], freeBytes, g_run.totalSize, DecimalSeparator(), detail);

@@ -47,23 +47,58 @@ const char* WaitText(uint8_t index) {
     return kLanguages[index < kLanguageCount ? index : 0].wait;
 }
 
-float ProgressFraction(int64_t done, int64_t total) {
-    if (total <= 0)
-        return 0.0f;
-    return static_cast<float>(static_cast<int32_t>(done)) /
-           static_cast<float>(static_cast<int32_t>(total));
+namespace {
+
+// A positive single-precision value as mantissa / 2^shift.
+struct Single {
+    uint32_t mantissa;
+    int shift;
+};
+
+// done / total for 0 < done < total, rounded to the nearest single-precision value (ties to
+// the even mantissa) by long division: 24 quotient bits, then the remainder decides.
+Single NearestSingle(uint64_t done, uint64_t total) {
+    int shift = 23;
+    while (done < total) {
+        done <<= 1;
+        ++shift;
+    }
+    uint32_t mantissa = 0;
+    for (int bit = 0; bit < 24; ++bit) {
+        mantissa <<= 1;
+        if (done >= total) {
+            done -= total;
+            mantissa |= 1;
+        }
+        done <<= 1;
+    }
+    if (done > total || (done == total && (mantissa & 1) != 0))
+        ++mantissa;
+    return {mantissa, shift};
 }
 
-int BarEnd(float f) {
-    return kBarLeft + static_cast<int>(f * static_cast<float>(kBarWidth));
+// value * factor, rounded down, plus `half` of the last place when asked to round to nearest.
+int Scaled(Single value, uint32_t factor, bool roundHalfUp) {
+    if (value.shift >= 64)
+        return 0;
+    uint64_t scaled = uint64_t{value.mantissa} * factor;
+    if (roundHalfUp)
+        scaled += uint64_t{1} << (value.shift - 1);
+    return static_cast<int>(scaled >> value.shift);
 }
 
-void PercentText(float f, char* out) {
-    int percent = static_cast<int>(f * 100.0f + 0.5f);
-    if (percent < 0)
-        percent = 0;
-    if (percent > 100)
-        percent = 100;
+} // namespace
+
+ProgressMarks MeasureProgress(int64_t done, int64_t total) {
+    if (total <= 0 || done <= 0)
+        return {kBarLeft, 0};
+    if (done >= total)
+        return {kBarLeft + kBarWidth, 100};
+    Single f = NearestSingle(static_cast<uint64_t>(done), static_cast<uint64_t>(total));
+    return {kBarLeft + Scaled(f, kBarWidth, false), Scaled(f, 100, true)};
+}
+
+void PercentText(int percent, char* out) {
     size_t len = FormatInteger(percent, out);
     out[len++] = ' ';
     out[len++] = '%';

@@ -18,13 +18,16 @@ uint8_t ChooseLanguage(uint16_t langId);
 const char* InitText(uint8_t index);
 const char* WaitText(uint8_t index);
 
-// Share of the data unpacked so far; 0 while nothing is to be unpacked.
-float ProgressFraction(int64_t done, int64_t total);
+// What the bar shows for `done` of `total` bytes: the right end of its filled part and the
+// percentage. The share done/total is taken as the nearest single-precision value, as the
+// window has always shown it, but worked out in integers, so that every build agrees exactly.
+struct ProgressMarks {
+    int barEnd;
+    int percent;
+};
+ProgressMarks MeasureProgress(int64_t done, int64_t total);
 
-// Right end of the filled part of the bar for fraction `f`.
-int BarEnd(float f);
-
-// "NN %" for fraction `f`, rounded half up, into `out` (at least 6 bytes).
-void PercentText(float f, char* out);
+// "NN %" into `out` (at least 6 bytes).
+void PercentText(int percent, char* out);
 
 } // namespace sfx

@@ -60,10 +60,11 @@ void PaintProgress(HWND window) {
     DrawText(dc, 16, 12, InitText(g_langIndex));
     DrawText(dc, 16, 32, WaitText(g_langIndex));
 
-    float f = g_run ? ProgressFraction(g_run->doneSize, g_run->totalSize) : 0.0f;
+    ProgressMarks marks =
+        g_run ? MeasureProgress(g_run->doneSize, g_run->totalSize) : MeasureProgress(0, 0);
     char percent[8];
-    PercentText(f, percent);
-    int b = BarEnd(f);
+    PercentText(marks.percent, percent);
+    int b = marks.barEnd;
     int x = (kBarWidth - TextWidth(dc, percent)) / 2 + kBarLeft;
 
     RECT outer = {0, 0, kWidth, kHeight};
@@ -122,7 +123,8 @@ void PumpMessages() {
 void RefreshProgressBar() {
     if (g_window == nullptr)
         return;
-    InvalidateRect(g_window, &kBarInner, FALSE);
+    RECT bar = kBarInner; // a local copy, so that the rectangle costs no read-only data
+    InvalidateRect(g_window, &bar, FALSE);
     UpdateWindow(g_window);
 }
 

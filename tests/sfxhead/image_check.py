@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """The runtime module image: it must end exactly at its last section's raw data, since the
-payload follows it, and it must stay small."""
+payload follows it, it must stay small, and it must load on the oldest systems its header
+admits (subsystem 4.0), so it imports only what every Win32 system has."""
 
 import os
+import struct
 import sys
 import unittest
 
@@ -10,6 +12,75 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
 import sfxfile  # noqa: E402
 
 MAX_SIZE = 24576
+
+# Functions that the first Win32 systems of both families (4.0) already export. Newer ones, such
+# as GetDiskFreeSpaceExA, SetFilePointerEx or GetFileSizeEx, must be looked up at run time:
+# a missing import stops the loader before the module can say anything.
+EVERY_WIN32 = {
+    "kernel32.dll": """CloseHandle CreateDirectoryA CreateFileA CreateProcessA DeleteFileA
+        DosDateTimeToFileTime ExitProcess FileTimeToDosDateTime FileTimeToLocalFileTime
+        FindClose FindFirstFileA FindNextFileA FormatMessageA FreeLibrary GetCommandLineA
+        GetCurrentDirectoryA GetDiskFreeSpaceA GetExitCodeProcess GetFileAttributesA
+        GetFileSize GetFileTime GetFullPathNameA GetLastError GetLocaleInfoA
+        GetModuleFileNameA GetModuleHandleA GetPrivateProfileStringA GetProcAddress
+        GetProcessHeap GetShortPathNameA GetSystemDefaultLangID GetSystemDirectoryA
+        GetTempPathA GetTickCount GetVersion GetVersionExA GetWindowsDirectoryA HeapAlloc
+        HeapFree HeapReAlloc LoadLibraryA LocalFileTimeToFileTime MoveFileA MoveFileExA
+        MultiByteToWideChar ReadFile RemoveDirectoryA SetFileAttributesA SetFilePointer
+        SetFileTime SetLastError Sleep WaitForSingleObject WideCharToMultiByte
+        WritePrivateProfileStringA WriteFile lstrcatA lstrcmpiA lstrcpyA lstrlenA""",
+    "user32.dll": """BeginPaint CharNextA CharUpperA CreateWindowExA DefWindowProcA
+        DestroyWindow DispatchMessageA DrawEdge DrawTextA EndPaint FillRect GetClientRect
+        GetDC GetMessageA GetSysColor GetSysColorBrush GetSystemMetrics InvalidateRect
+        LoadCursorA LoadIconA LoadStringA MessageBoxA PeekMessageA PostQuitMessage
+        RegisterClassA RegisterClassExA ReleaseDC SetWindowPos ShowWindow TranslateMessage
+        UpdateWindow wsprintfA""",
+    "gdi32.dll": """CreateFontA CreateFontIndirectA DeleteObject ExtTextOutA GetDeviceCaps
+        GetStockObject GetTextExtentPoint32A SelectObject SetBkColor SetBkMode SetTextColor
+        TextOutA""",
+    "shell32.dll": "ShellExecuteA ShellExecuteExA",
+    "advapi32.dll": """RegCloseKey RegCreateKeyExA RegDeleteValueA RegOpenKeyExA
+        RegQueryValueExA RegSetValueExA""",
+}
+
+
+def imports(image):
+    """{dll name in lower case: [function names]} from a PE32 image's import directory; an
+    import by ordinal shows as "#n"."""
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    sections, = struct.unpack_from("<H", image, pe + 6)
+    opt = pe + 24
+    opt_size, = struct.unpack_from("<H", image, pe + 20)
+    assert struct.unpack_from("<H", image, opt)[0] == 0x10B, "a PE32 image"
+    directory, _ = struct.unpack_from("<II", image, opt + 96 + 8)
+    table = [struct.unpack_from("<IIII", image, opt + opt_size + 40 * i + 8)
+             for i in range(sections)]
+
+    def offset(rva):
+        for size, address, raw_size, raw_ptr in table:
+            if address <= rva < address + max(size, raw_size):
+                return rva - address + raw_ptr
+        raise ValueError("RVA %#x outside the sections" % rva)
+
+    def text(rva):
+        at = offset(rva)
+        return image[at:image.index(b"\0", at)].decode("ascii")
+
+    result = {}
+    at = offset(directory)
+    while True:
+        lookup, _, _, name, thunk = struct.unpack_from("<IIIII", image, at)
+        if name == 0:
+            return result
+        functions = result.setdefault(text(name).lower(), [])
+        entry = offset(lookup or thunk)
+        while True:
+            value, = struct.unpack_from("<I", image, entry)
+            if value == 0:
+                break
+            functions.append("#%d" % (value & 0xFFFF) if value & 0x80000000 else text(value + 2))
+            entry += 4
+        at += 20
 
 
 class ImageTest(unittest.TestCase):
@@ -28,6 +99,14 @@ class ImageTest(unittest.TestCase):
 
     def test_size_limit(self):
         self.assertLessEqual(len(self.image), MAX_SIZE)
+
+    def test_imports_only_what_every_win32_system_has(self):
+        found = imports(self.image)
+        self.assertIn("ReadFile", found.get("kernel32.dll", []))  # the reader sees the table
+        unknown = sorted("%s!%s" % (dll, function) for dll, functions in found.items()
+                         for function in functions
+                         if function not in EVERY_WIN32.get(dll, "").split())
+        self.assertEqual(unknown, [])
 
     def test_crafted_file_reads_back(self):
         entries = [sfxfile.Entry("Docs\\Readme.txt", b"read me"),
