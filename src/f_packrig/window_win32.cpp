@@ -143,7 +143,6 @@ class MainWindow : public WindowView {
     HWND savedFocus_ = nullptr;
     prdialogs::GdiFont font_{11, FW_NORMAL, "MS Sans Serif"};
     prdialogs::GdiFont boldFont_{11, FW_BOLD, "MS Sans Serif"};
-    prdialogs::GdiFont linkFont_{11, FW_NORMAL, "MS Sans Serif", true};
     prdialogs::GdiFont waitFont_{27, FW_BOLD, "Arial"};
 };
 
@@ -165,16 +164,19 @@ bool MainWindow::Create() {
 
 void MainWindow::CreateControls() {
     for (const ControlSpec& control : kControls) {
-        HFONT font = control.id == bmake                            ? boldFont_.get()
-                     : control.id == lweb || control.id == lcmdline ? linkFont_.get()
-                     : control.id == lwait                          ? waitFont_.get()
-                                                                    : font_.get();
+        bool link = control.id == lweb || control.id == lcmdline;
+        HFONT font = control.id == bmake   ? boldFont_.get()
+                     : control.id == lwait ? waitFont_.get()
+                                           : font_.get();
         RECT box = control.box;
-        // Labels take the width of their text, so that a wider substitute font never cuts them.
+        // Labels and links take the width of their text as drawn, so that a wider substitute
+        // font never cuts them.
         if (control.cls == std::string("STATIC") && control.id != lwait)
             box.right = box.left + prdialogs::TextExtent(font, control.text).cx + 2;
-        prdialogs::CreateControl(window_, control.id, control.cls, control.text, control.style,
-                                 control.exStyle, box, font);
+        HWND created = prdialogs::CreateControl(window_, control.id, control.cls, control.text,
+                                                control.style, control.exStyle, box, font);
+        if (link)
+            prdialogs::MakeLink(created);
     }
     // Keyboard navigation follows the sibling order: put the tab stops last, in tab order.
     for (ControlId id : kTabOrder)

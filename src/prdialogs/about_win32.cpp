@@ -5,6 +5,8 @@
 #include "form_win32.h"
 #include "version.h"
 
+#include <algorithm>
+
 namespace prdialogs {
 
 namespace {
@@ -99,11 +101,28 @@ HICON ApplicationIcon() {
     return icon ? icon : LoadIconA(nullptr, MAKEINTRESOURCEA(32512)); // IDI_APPLICATION
 }
 
-// A label that sizes itself to its text.
-HWND AddLabel(HWND form, int id, const std::string& text, int left, int top, HFONT font) {
+// A label that sizes itself to its text; returns its right edge.
+int AddLabel(HWND form, int id, const std::string& text, int left, int top, HFONT font) {
     SIZE size = TextExtent(font, text);
-    return CreateControl(form, id, "STATIC", text, WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_NOTIFY,
-                         0, Box(left, top, size.cx, size.cy), font);
+    HWND label =
+        CreateControl(form, id, "STATIC", text, WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_NOTIFY, 0,
+                      Box(left, top, size.cx, size.cy), font);
+    if (id == kWebLinkId || id == kEmailLinkId)
+        MakeLink(label);
+    return left + size.cx;
+}
+
+// A substitute typeface can be wider than the one the layout was made for: the box grows to
+// keep a margin of 16 right of its widest text rather than cut off the end of a link.
+void FitWidth(HWND form, int right, HWND owner) {
+    if (right + 16 <= 264)
+        return;
+    SIZE outer = OuterSize(right + 16, 208, kStyle, kExStyle);
+    RECT area;
+    if (!owner || !GetWindowRect(owner, &area))
+        SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    POINT at = CentredIn(area, outer);
+    SetWindowPos(form, nullptr, at.x, at.y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 } // namespace
@@ -129,17 +148,28 @@ void ShowAboutBox() {
     SetWindowLongPtrA(form, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
 
     GdiFont normal(11, FW_NORMAL, "MS Sans Serif");
-    GdiFont link(11, FW_NORMAL, "MS Sans Serif", true);
     GdiFont heading(PointsToPixels(14), FW_BOLD, "MS Sans Serif");
     GdiFont version(PointsToPixels(10), FW_BOLD, "MS Sans Serif");
-    AddLabel(form, 101, texts.heading, 64, 16, heading.get());
-    AddLabel(form, 102, texts.version, 64, 45, version.get());
-    AddLabel(form, 103, texts.notice, 64, 72, normal.get());
-    AddLabel(form, 104, texts.copyright, 64, 96, normal.get());
-    AddLabel(form, 105, texts.webCaption, 64, 116, normal.get());
-    AddLabel(form, kWebLinkId, texts.webLink, 104, 116, link.get());
-    AddLabel(form, 106, texts.emailCaption, 64, 136, normal.get());
-    AddLabel(form, kEmailLinkId, texts.emailLink, 104, 136, link.get());
+    const struct {
+        int id;
+        const std::string& text;
+        int left, top;
+        HFONT font;
+    } labels[] = {
+        {101, texts.heading, 64, 16, heading.get()},
+        {102, texts.version, 64, 45, version.get()},
+        {103, texts.notice, 64, 72, normal.get()},
+        {104, texts.copyright, 64, 96, normal.get()},
+        {105, texts.webCaption, 64, 116, normal.get()},
+        {kWebLinkId, texts.webLink, 104, 116, normal.get()},
+        {106, texts.emailCaption, 64, 136, normal.get()},
+        {kEmailLinkId, texts.emailLink, 104, 136, normal.get()},
+    };
+    int right = 0;
+    for (const auto& label : labels)
+        right = std::max(right,
+                         AddLabel(form, label.id, label.text, label.left, label.top, label.font));
+    FitWidth(form, right, owner);
     HWND ok =
         CreateControl(form, IDOK, "BUTTON", texts.ok, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0,
                       Box(96, 168, 75, 25), normal.get());

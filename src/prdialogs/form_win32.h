@@ -36,16 +36,45 @@ inline int PointsToPixels(int points) {
     return pixels;
 }
 
-// The size that a single line of `text` takes in `font`.
+// Width of the ink that drawing `text` at x = 0 in `dc`'s font leaves: one past its rightmost
+// pixel column. Substitute fonts can draw wider or narrower than their reported advances, so
+// only drawing tells where a text really ends.
+inline int InkWidth(HDC dc, const std::string& text) {
+    SIZE extent = {};
+    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    int width = 2 * extent.cx + 2 * extent.cy + 16, height = extent.cy + 4;
+    HDC memory = CreateCompatibleDC(dc);
+    HBITMAP bitmap = CreateBitmap(width, height, 1, 1, nullptr);
+    HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
+    HGDIOBJ oldFont = SelectObject(memory, GetCurrentObject(dc, OBJ_FONT));
+    RECT all = {0, 0, width, height};
+    FillRect(memory, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    SetTextColor(memory, RGB(0, 0, 0));
+    SetBkMode(memory, TRANSPARENT);
+    TextOutA(memory, 0, 0, text.c_str(), static_cast<int>(text.size()));
+    int ink = 0;
+    for (int x = width - 1; x >= 0 && ink == 0; --x)
+        for (int y = 0; y < height && ink == 0; ++y)
+            if (GetPixel(memory, x, y) == RGB(0, 0, 0))
+                ink = x + 1;
+    SelectObject(memory, oldFont);
+    SelectObject(memory, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    return ink;
+}
+
+// The size that a single line of `text` takes in `font`, as measured and as drawn.
 inline SIZE TextExtent(HFONT font, const std::string& text) {
     HDC screen = GetDC(nullptr);
     HGDIOBJ old = SelectObject(screen, font);
     RECT r = {0, 0, 0, 0};
     DrawTextA(screen, text.c_str(), static_cast<int>(text.size()), &r,
               DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    int drawn = InkWidth(screen, text);
     SelectObject(screen, old);
     ReleaseDC(nullptr, screen);
-    return SIZE{r.right - r.left, r.bottom - r.top};
+    return SIZE{r.right - r.left > drawn ? r.right - r.left : drawn, r.bottom - r.top};
 }
 
 inline HWND CreateControl(HWND parent, int id, const char* cls, const std::string& text,
@@ -56,6 +85,61 @@ inline HWND CreateControl(HWND parent, int id, const char* cls, const std::strin
                                    GetModuleHandleA(nullptr), nullptr);
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     return control;
+}
+
+constexpr const char* kLinkProperty = "prdialogs.link";
+
+// Paints a link label: its text in the label's font and colours (WM_CTLCOLORSTATIC of the
+// parent), underlined by a line exactly as long as the drawn text. A font's own underline
+// follows its reported advances, which a substitute font does not always draw to.
+inline void PaintLink(HWND link, HDC dc) {
+    RECT client;
+    GetClientRect(link, &client);
+    auto brush = reinterpret_cast<HBRUSH>(SendMessageA(GetParent(link), WM_CTLCOLORSTATIC,
+                                                       reinterpret_cast<WPARAM>(dc),
+                                                       reinterpret_cast<LPARAM>(link)));
+    FillRect(dc, &client, brush ? brush : GetSysColorBrush(COLOR_BTNFACE));
+    char text[512] = {};
+    int length = GetWindowTextA(link, text, sizeof(text));
+    HGDIOBJ oldFont =
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(link, WM_GETFONT, 0, 0)));
+    SetBkMode(dc, TRANSPARENT);
+    TextOutA(dc, 0, 0, text, length);
+    TEXTMETRICA metrics = {};
+    GetTextMetricsA(dc, &metrics);
+    RECT line = {0, metrics.tmAscent + 1, InkWidth(dc, std::string(text, length)),
+                 metrics.tmAscent + 2};
+    HBRUSH ink = CreateSolidBrush(GetTextColor(dc));
+    FillRect(dc, &line, ink);
+    DeleteObject(ink);
+    SelectObject(dc, oldFont);
+}
+
+inline LRESULT CALLBACK LinkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto previous = reinterpret_cast<WNDPROC>(GetPropA(link, kLinkProperty));
+    switch (message) {
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        PaintLink(link, BeginPaint(link, &ps));
+        EndPaint(link, &ps);
+        return 0;
+    }
+    case WM_PRINTCLIENT:
+        PaintLink(link, reinterpret_cast<HDC>(wParam));
+        return 0;
+    case WM_NCDESTROY:
+        RemovePropA(link, kLinkProperty);
+        SetWindowLongPtrA(link, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+        break;
+    }
+    return CallWindowProcA(previous, link, message, wParam, lParam);
+}
+
+// Makes a label draw itself as a link (see PaintLink).
+inline void MakeLink(HWND label) {
+    SetPropA(label, kLinkProperty,
+             reinterpret_cast<HANDLE>(GetWindowLongPtrA(label, GWLP_WNDPROC)));
+    SetWindowLongPtrA(label, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(LinkProc));
 }
 
 inline RECT Box(int left, int top, int width, int height) {

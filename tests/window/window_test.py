@@ -135,6 +135,9 @@ def dumps(lines):
                            readonly=int(parts[8].split("=")[1]), text=parts[9] if len(parts) > 9 else "")
             current["controls"][control["id"]] = control
             current["order"].append(control["id"])
+        elif current is not None and word == "textwidth":
+            ident, text_width, inner_width = (int(v) for v in rest.split())
+            current["controls"][ident].update(text_width=text_width, inner_width=inner_width)
     return result
 
 
@@ -219,6 +222,21 @@ def make_tree(root, files):
 
 # ---- scenarios ----
 
+def check_texts_fit(window, what):
+    """Every control shows its whole text: the text, measured in the control's own font as far
+    as it is drawn, is no wider than the control, and the control lies inside the window."""
+    width, height = (int(v) for v in window["client"].split())
+    for control in window["controls"].values():
+        left, top, w, h = control["box"]
+        label = "%s control %d %r" % (what, control["id"], control["text"])
+        check(control.get("text_width", -1) >= 0, label + " measured")
+        check(control.get("text_width", 0) <= control.get("inner_width", 0),
+              "%s: text %s wider than %s" % (label, control.get("text_width"),
+                                             control.get("inner_width")))
+        check(left >= 0 and top >= 0 and left + w <= width and top + h <= height,
+              "%s: box %s outside the client area %s" % (label, control["box"], window["client"]))
+
+
 def centre(rect):
     l, t, r, b = (int(v) for v in rect.split())
     return ((l + r) // 2, (t + b) // 2)
@@ -242,6 +260,7 @@ def check_main_layout(main):
         check(control["visible"] == visible, "%s visibility" % name)
     tabs = [i for i in main["order"] if main["controls"][i]["tabstop"]]
     check(tabs == [IDS[n] for n in TAB_ORDER], "tab order %s" % tabs)
+    check_texts_fit(main, "main window")
 
 
 def layout_run(shots):
@@ -288,6 +307,7 @@ def scenario_layout():
     close = help_["controls"].get(2, {})
     check(close.get("text") == "Close" and close.get("box") == (480, 288, 75, 25), "Close button")
     check(help_["focus"] == "2", "focus on Close")
+    check_texts_fit(help_, "help window")
 
     check_about(about, "About...", "Version", "This program is released as freeware", "Web",
                 "E-mail")
@@ -296,7 +316,11 @@ def scenario_layout():
 def check_about(about, caption, version_word, notice, web, email):
     year = time.localtime(os.path.getmtime(PACKRIG)).tm_year
     check(about["caption"] == caption, "about caption %r" % about["caption"])
-    check(about["client"] == "264 208", "about client %s" % about["client"])
+    # The box keeps its designed size unless its texts need more width: then it keeps a margin
+    # of 16 right of the widest.
+    right = max(c["box"][0] + c["box"][2] for c in about["controls"].values())
+    check(about["client"] == "%d 208" % max(264, right + 16), "about client %s" % about["client"])
+    check_texts_fit(about, "about box")
     texts = {c["box"][:2]: c["text"] for c in about["controls"].values()}
     check(texts.get((64, 16)) == "Packrig 3.0", "heading %r" % texts.get((64, 16)))
     check(texts.get((64, 45)) == version_word + " 3.0.21.61", "version %r" % texts.get((64, 45)))

@@ -2,7 +2,9 @@
 // commands, run in order; results go to standard output, one line each:
 //   wait CLASS            wait (300 s at most) until a visible window of CLASS exists
 //   gone CLASS            wait until no visible window of CLASS exists
-//   dump CLASS            caption, client size, enabled state, focus and every child control
+//   dump CLASS            caption, client size, enabled state, focus and every child control,
+//                         each followed by the width of its widest text line in its own font
+//                         and the width of its client area
 //   settext CLASS ID TEXT set the text of a control
 //   click CLASS ID        notify the window that control ID was clicked
 //   key CLASS VK          press a key (decimal virtual key) in the control that has the focus
@@ -18,6 +20,8 @@
 #include <cstdlib>
 #include <string>
 #include <windows.h>
+
+#include "probehook.h"
 
 namespace {
 
@@ -65,6 +69,62 @@ HWND FocusOf(HWND window) {
     return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
 }
 
+// The answer of the hook library, shared with it for the helper's whole run.
+LONG* AnswerSlot() {
+    static LONG* slot = [] {
+        HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                            sizeof(LONG), kAnswerMapping);
+        return mapping ? static_cast<LONG*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0))
+                       : nullptr;
+    }();
+    return slot;
+}
+
+// The hook library beside this program, loaded once.
+HMODULE HookLibrary() {
+    static HMODULE library = [] {
+        char path[MAX_PATH] = {};
+        DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+        std::string folder(path, n);
+        folder.resize(folder.find_last_of('\\') + 1);
+        return LoadLibraryA((folder + "probehook.dll").c_str());
+    }();
+    return library;
+}
+
+class ThreadHook {
+  public:
+    ThreadHook(HOOKPROC proc, DWORD thread)
+        : hook_(proc ? SetWindowsHookExA(WH_CALLWNDPROC, proc, HookLibrary(), thread) : nullptr) {}
+    ~ThreadHook() {
+        if (hook_)
+            UnhookWindowsHookEx(hook_);
+    }
+    ThreadHook(const ThreadHook&) = delete;
+    ThreadHook& operator=(const ThreadHook&) = delete;
+    explicit operator bool() const { return hook_ != nullptr; }
+
+  private:
+    HHOOK hook_;
+};
+
+// Width in pixels of the widest line of the control's text in the font that it draws with, or
+// -1 when it cannot be measured. The measuring runs in the control's own process, through a
+// hook of its thread, since a font handle means nothing in another process.
+long WidestLine(HWND control) {
+    LONG* answer = AnswerSlot();
+    auto proc = reinterpret_cast<HOOKPROC>(
+        reinterpret_cast<void (*)()>(GetProcAddress(HookLibrary(), "MeasureHook")));
+    ThreadHook hook(proc, GetWindowThreadProcessId(control, nullptr));
+    if (!answer || !hook)
+        return -1;
+    *answer = -1;
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(control, RegisterWindowMessageA(kMeasureMessage), 0, 0, SMTO_ABORTIFHUNG,
+                        5000, &ignored);
+    return *answer;
+}
+
 void Dump(HWND window) {
     RECT client;
     GetClientRect(window, &client);
@@ -91,6 +151,9 @@ void Dump(HWND window) {
                     GetDlgCtrlID(child), cls, r.left, r.top, r.right - r.left, r.bottom - r.top,
                     IsWindowVisible(child) ? 1 : 0, (childStyle & WS_TABSTOP) ? 1 : 0,
                     (childStyle & ES_READONLY) ? 1 : 0, OneLine(Text(child)).c_str());
+        RECT inside;
+        GetClientRect(child, &inside);
+        std::printf("textwidth %d %ld %ld\n", GetDlgCtrlID(child), WidestLine(child), inside.right);
     }
 }
 
