@@ -136,8 +136,9 @@ def dumps(lines):
             current["controls"][control["id"]] = control
             current["order"].append(control["id"])
         elif current is not None and word == "textwidth":
-            ident, text_width, inner_width = (int(v) for v in rest.split())
-            current["controls"][ident].update(text_width=text_width, inner_width=inner_width)
+            ident, text_width, inner_width, overrun = (int(v) for v in rest.split())
+            current["controls"][ident].update(text_width=text_width, inner_width=inner_width,
+                                              underline_overrun=overrun)
     return result
 
 
@@ -222,6 +223,15 @@ def make_tree(root, files):
 
 # ---- scenarios ----
 
+def check_underlines(window, what, links):
+    """A link's underline ends where its text ends (a pixel either way)."""
+    for ident in links:
+        control = window["controls"].get(ident, {})
+        check(abs(control.get("underline_overrun", 99)) <= 1,
+              "%s link %r: underline reaches %s past its text" %
+              (what, control.get("text"), control.get("underline_overrun")))
+
+
 def check_texts_fit(window, what):
     """Every control shows its whole text: the text, measured in the control's own font as far
     as it is drawn, is no wider than the control, and the control lies inside the window."""
@@ -261,6 +271,7 @@ def check_main_layout(main):
     tabs = [i for i in main["order"] if main["controls"][i]["tabstop"]]
     check(tabs == [IDS[n] for n in TAB_ORDER], "tab order %s" % tabs)
     check_texts_fit(main, "main window")
+    check_underlines(main, "main window", [IDS["lweb"], IDS["lcmdline"]])
 
 
 def layout_run(shots):
@@ -321,6 +332,7 @@ def check_about(about, caption, version_word, notice, web, email):
     right = max(c["box"][0] + c["box"][2] for c in about["controls"].values())
     check(about["client"] == "%d 208" % max(264, right + 16), "about client %s" % about["client"])
     check_texts_fit(about, "about box")
+    check_underlines(about, "about box", [201, 202])
     texts = {c["box"][:2]: c["text"] for c in about["controls"].values()}
     check(texts.get((64, 16)) == "Packrig 3.0", "heading %r" % texts.get((64, 16)))
     check(texts.get((64, 45)) == version_word + " 3.0.21.61", "version %r" % texts.get((64, 45)))

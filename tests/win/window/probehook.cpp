@@ -56,12 +56,49 @@ long WidestLine(HWND control) {
     return widest;
 }
 
-void Answer(long width) {
+// How far the control's fullest pixel row (a link's underline) reaches past the ink of all its
+// other rows, as the control paints itself.
+long UnderlineOverrun(HWND control) {
+    RECT client;
+    GetClientRect(control, &client);
+    HDC dc = GetDC(control);
+    HDC memory = CreateCompatibleDC(dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
+    HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
+    SendMessageA(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory),
+                 PRF_CLIENT | PRF_ERASEBKGND);
+    COLORREF background = GetPixel(memory, client.right - 1, 0);
+    int fullest = -1, fullestCount = 0, fullestRight = 0, othersRight = 0;
+    for (int y = 0; y < client.bottom; ++y) {
+        int count = 0, right = 0;
+        for (int x = 0; x < client.right; ++x)
+            if (GetPixel(memory, x, y) != background) {
+                ++count;
+                right = x + 1;
+            }
+        if (count > fullestCount) {
+            othersRight = fullest < 0 || fullestRight < othersRight ? othersRight : fullestRight;
+            fullest = y;
+            fullestCount = count;
+            fullestRight = right;
+        } else if (right > othersRight) {
+            othersRight = right;
+        }
+    }
+    SelectObject(memory, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(control, dc);
+    return fullestRight - othersRight;
+}
+
+void Answer(long width, long overrun) {
     HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, FALSE, kAnswerMapping);
     if (!mapping)
         return;
     if (auto* answer = static_cast<LONG*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0))) {
-        *answer = width;
+        answer[0] = width;
+        answer[1] = overrun;
         UnmapViewOfFile(answer);
     }
     CloseHandle(mapping);
@@ -73,6 +110,6 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
     MeasureHook(int code, WPARAM wParam, LPARAM lParam) {
     const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
     if (code == HC_ACTION && sent->message == RegisterWindowMessageA(kMeasureMessage))
-        Answer(WidestLine(sent->hwnd));
+        Answer(WidestLine(sent->hwnd), UnderlineOverrun(sent->hwnd));
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }

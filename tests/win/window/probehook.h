@@ -3,7 +3,8 @@
 #pragma once
 
 // Sent to a control; the hook answers with the width of the control's widest text line in the
-// control's own font, or -1.
+// control's own font (or -1), and with how far its underline, if it has one, reaches past its
+// text as it paints itself.
 inline constexpr const char* kMeasureMessage = "windowprobe.measure";
-// A named mapping of one LONG that holds the answer.
+// A named mapping of two LONGs that hold the answer.
 inline constexpr const char* kAnswerMapping = "windowprobe.answer";

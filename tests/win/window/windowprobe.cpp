@@ -3,8 +3,9 @@
 //   wait CLASS            wait (300 s at most) until a visible window of CLASS exists
 //   gone CLASS            wait until no visible window of CLASS exists
 //   dump CLASS            caption, client size, enabled state, focus and every child control,
-//                         each followed by the width of its widest text line in its own font
-//                         and the width of its client area
+//                         each followed by the width of its widest text line in its own font,
+//                         the width of its client area and how far its underline (the fullest
+//                         pixel row it paints) reaches past the rest of its ink
 //   settext CLASS ID TEXT set the text of a control
 //   click CLASS ID        notify the window that control ID was clicked
 //   key CLASS VK          press a key (decimal virtual key) in the control that has the focus
@@ -73,7 +74,7 @@ HWND FocusOf(HWND window) {
 LONG* AnswerSlot() {
     static LONG* slot = [] {
         HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                            sizeof(LONG), kAnswerMapping);
+                                            2 * sizeof(LONG), kAnswerMapping);
         return mapping ? static_cast<LONG*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0))
                        : nullptr;
     }();
@@ -108,21 +109,28 @@ class ThreadHook {
     HHOOK hook_;
 };
 
-// Width in pixels of the widest line of the control's text in the font that it draws with, or
-// -1 when it cannot be measured. The measuring runs in the control's own process, through a
-// hook of its thread, since a font handle means nothing in another process.
-long WidestLine(HWND control) {
+struct Measurement {
+    long textWidth = -1;
+    long underlineOverrun = 0;
+};
+
+// The width in pixels of the widest line of the control's text in the font that it draws with
+// (-1 when it cannot be measured) and how far its underline reaches past its text. The
+// measuring runs in the control's own process, through a hook of its thread, since a font
+// handle means nothing in another process.
+Measurement Measure(HWND control) {
     LONG* answer = AnswerSlot();
     auto proc = reinterpret_cast<HOOKPROC>(
         reinterpret_cast<void (*)()>(GetProcAddress(HookLibrary(), "MeasureHook")));
     ThreadHook hook(proc, GetWindowThreadProcessId(control, nullptr));
     if (!answer || !hook)
-        return -1;
-    *answer = -1;
+        return {};
+    answer[0] = -1;
+    answer[1] = 0;
     DWORD_PTR ignored = 0;
     SendMessageTimeoutA(control, RegisterWindowMessageA(kMeasureMessage), 0, 0, SMTO_ABORTIFHUNG,
                         5000, &ignored);
-    return *answer;
+    return {answer[0], answer[1]};
 }
 
 void Dump(HWND window) {
@@ -153,7 +161,9 @@ void Dump(HWND window) {
                     (childStyle & ES_READONLY) ? 1 : 0, OneLine(Text(child)).c_str());
         RECT inside;
         GetClientRect(child, &inside);
-        std::printf("textwidth %d %ld %ld\n", GetDlgCtrlID(child), WidestLine(child), inside.right);
+        Measurement measured = Measure(child);
+        std::printf("textwidth %d %ld %ld %ld\n", GetDlgCtrlID(child), measured.textWidth,
+                    inside.right, measured.underlineOverrun);
     }
 }
 
