@@ -24,12 +24,25 @@ size_t AppendBytes(char* dst, size_t cap, const char* src, size_t n) {
 
 namespace {
 
+// Divides `v` by 10 and returns the remainder, in 16-bit steps with 32-bit arithmetic: the
+// module links no 64-bit division routine.
+uint32_t DivideBy10(uint64_t& v) {
+    uint64_t quotient = 0;
+    uint32_t remainder = 0;
+    for (int shift = 48; shift >= 0; shift -= 16) {
+        uint32_t part = (remainder << 16) | static_cast<uint32_t>((v >> shift) & 0xFFFF);
+        quotient |= uint64_t{part / 10} << shift;
+        remainder = part % 10;
+    }
+    v = quotient;
+    return remainder;
+}
+
 size_t FormatUnsigned(uint64_t v, char* out) {
     char digits[20];
     size_t n = 0;
     do {
-        digits[n++] = static_cast<char>('0' + v % 10);
-        v /= 10;
+        digits[n++] = static_cast<char>('0' + DivideBy10(v));
     } while (v != 0);
     for (size_t i = 0; i < n; ++i)
         out[i] = digits[n - 1 - i];
@@ -37,10 +50,11 @@ size_t FormatUnsigned(uint64_t v, char* out) {
     return n;
 }
 
-// Fraction digits of remainder/divisor, rounded half up to `decimals` places; sets `carry` when
-// the rounding reaches the next whole unit.
-uint64_t RoundedFraction(uint64_t remainder, uint64_t divisor, uint64_t scale, bool& carry) {
-    uint64_t f = (remainder * scale + divisor / 2) / divisor;
+// Fraction digits of remainder / 2^shift, rounded half up to `decimals` places; sets `carry`
+// when the rounding reaches the next whole unit.
+uint64_t RoundedFraction(uint64_t remainder, unsigned shift, uint64_t scale, bool& carry) {
+    uint64_t half = shift > 0 ? uint64_t{1} << (shift - 1) : 0;
+    uint64_t f = (remainder * scale + half) >> shift;
     carry = f >= scale;
     return carry ? f - scale : f;
 }
@@ -69,13 +83,13 @@ void FormatSize(int64_t n, char decimalSeparator, char* out) {
     const SizeUnit* unit = kUnits;
     while (unit->shift != 0 && a < (uint64_t{1} << unit->shift))
         ++unit;
-    uint64_t divisor = uint64_t{1} << unit->shift;
     uint64_t scale = 1;
     for (unsigned i = 0; i < unit->decimals; ++i)
         scale *= 10;
     bool carry = false;
-    uint64_t fraction = RoundedFraction(a % divisor, divisor, scale, carry);
-    uint64_t whole = a / divisor + (carry ? 1 : 0);
+    uint64_t remainder = a & ((uint64_t{1} << unit->shift) - 1);
+    uint64_t fraction = RoundedFraction(remainder, unit->shift, scale, carry);
+    uint64_t whole = (a >> unit->shift) + (carry ? 1 : 0);
 
     size_t len = 0;
     if (n < 0)

@@ -28,6 +28,20 @@ TEST(FormatSize, PicksTheUnitByMagnitudeAndRounds) {
     EXPECT_EQ(Size(INT64_MAX), "8388608.0000 TB");
 }
 
+// Decimal digits come from a division by ten in 16-bit steps: check it across every magnitude.
+TEST(FormatInteger, WritesEveryMagnitude) {
+    std::vector<int64_t> values = {0, 9, 10, 65535, 65536, 655359, 4294967295LL, 4294967296LL,
+                                   INT64_MAX, INT64_MIN, -1};
+    for (int64_t v = 1; v <= INT64_MAX / 7; v = v * 7 + 3)
+        values.insert(values.end(), {v, -v, v * 7 - 1});
+    for (int64_t v : values) {
+        char out[24];
+        size_t n = sfx::FormatInteger(v, out);
+        EXPECT_EQ(std::string(out), std::to_string(v));
+        EXPECT_EQ(n, std::to_string(v).size());
+    }
+}
+
 TEST(FormatSize, KeepsTheSignAndUsesTheLocaleSeparator) {
     EXPECT_EQ(Size(-1), "-1 B");
     EXPECT_EQ(Size(-1536), "-1.5 kB");

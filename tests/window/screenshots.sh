@@ -6,9 +6,16 @@ set -e
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../../build}
 build=$(cd "$build" && pwd)
-# Wine runs the x86_64 twins of the Windows programs here (see the top CMakeLists.txt).
-export PACKRIG_WIN_DIR="$build/win64/bin" PACKRIG_WORK_DIR="$build/testwork"
-export WINE="${WINE:-/usr/lib/wine/wine64}" WINEARCH="${WINEARCH:-win64}"
+# Wine runs what the build tree's tests run: the shipped i686 programs under wine32
+# (PACKRIG_WINE_ARCH=win32) or their x86_64 twins under wine64 (see the top CMakeLists.txt).
+arch=$(sed -n 's/^PACKRIG_WINE_ARCH:[A-Z]*=//p' "$build/CMakeCache.txt")
+if [ "$arch" = win32 ]; then
+    export PACKRIG_WIN_DIR="$build/win/bin" WINE="${WINE:-wine}" WINEARCH="${WINEARCH:-win32}"
+else
+    export PACKRIG_WIN_DIR="$build/win64/bin" WINE="${WINE:-/usr/lib/wine/wine64}"
+    export WINEARCH="${WINEARCH:-win64}"
+fi
+export PACKRIG_WORK_DIR="$build/testwork"
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export PACKRIG_SHOTS="$build/screenshots"
 "$here/../tools/make-wineprefix.sh"
