@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <map>
 #include <random>
 #include <vector>
 
@@ -25,6 +26,21 @@ constexpr uint64_t kLargestStoredFile = 0x7FFFFFFF;
 constexpr uint64_t kLargestSfxFile = 0x7FFFFFFF;
 
 std::mt19937 g_identifierRandom;
+
+const char kExeFileHint[] =
+    "The executable file is named relative to the source directory, as in setup.exe or "
+    "bin\\setup.exe.";
+const char kNothingMarkedWarning[] =
+    "Warning: no file in this SFX file is marked as the executable file, so it will not start. "
+    "Name the executable file as it is stored: relative to the source directory, with \\ "
+    "between folders and no . or .. (as in bin\\setup.exe).";
+
+// Names `path` as the file that a failure concerns, unless the failure already names one.
+IoResult Concerning(IoResult result, const std::string& path) {
+    if (result && result->path.empty())
+        result->path = path;
+    return result;
+}
 
 std::string Fill(std::string_view format, std::string_view value) {
     std::string text(format);
@@ -50,7 +66,8 @@ size_t LastSeparator(std::string_view path) {
 // files costs a write per megabyte rather than several per file.
 class PayloadWriter {
   public:
-    explicit PayloadWriter(fsys::OutFile& out) : out_(out), buffer_(payload::kChunkSize) {}
+    PayloadWriter(fsys::OutFile& out, std::string path)
+        : out_(out), path_(std::move(path)), buffer_(payload::kChunkSize) {}
 
     IoResult Put(const void* data, size_t count) {
         const char* p = static_cast<const char*>(data);
@@ -67,8 +84,8 @@ class PayloadWriter {
         return {};
     }
 
-    // Copies `size` bytes of `in`, adding their byte sum to `checksum`.
-    IoResult Copy(fsys::InFile& in, uint64_t size, uint32_t& checksum) {
+    // Copies `size` bytes of `in`, the file `inPath`, adding their byte sum to `checksum`.
+    IoResult Copy(fsys::InFile& in, const std::string& inPath, uint64_t size, uint32_t& checksum) {
         for (uint64_t done = 0; done < size;) {
             if (fill_ == buffer_.size())
                 if (IoResult failed = Flush())
@@ -76,7 +93,7 @@ class PayloadWriter {
             size_t chunk =
                 static_cast<size_t>(std::min<uint64_t>(size - done, buffer_.size() - fill_));
             if (IoResult failed = in.ReadExact(buffer_.data() + fill_, chunk))
-                return failed;
+                return Concerning(failed, inPath);
             checksum += payload::ByteSum(buffer_.data() + fill_, chunk);
             fill_ += chunk;
             done += chunk;
@@ -87,7 +104,7 @@ class PayloadWriter {
     IoResult Flush() {
         size_t count = fill_;
         fill_ = 0;
-        return count ? out_.Write(buffer_.data(), count) : IoResult{};
+        return count ? Concerning(out_.Write(buffer_.data(), count), path_) : IoResult{};
     }
 
     // Bytes of the SFX file so far, written or waiting in the buffer.
@@ -95,6 +112,7 @@ class PayloadWriter {
 
   private:
     fsys::OutFile& out_;
+    std::string path_;
     std::vector<char> buffer_;
     size_t fill_ = 0;
 };
@@ -112,18 +130,24 @@ class TreeWriter {
         std::unique_ptr<fsys::DirListing> listing = fsys::StartListing(source_ + relNative_);
         if (!listing)
             return {};
+        std::map<std::string, std::string> seen; // upper-cased stored name -> path
         fsys::DirEntry entry;
         while (listing->Next(entry)) {
             if (entry.IsVolumeLabel() || entry.name == "." || entry.name == "..")
                 continue;
             if (IoResult bad = CheckName(entry))
                 return bad;
+            if (IoResult clash = CheckCaseClash(entry, seen))
+                return clash;
             IoResult result = entry.IsDirectory() ? WriteSubtree(entry) : WriteEntry(entry);
             if (result)
                 return result;
         }
         return {};
     }
+
+    // Entries written so far that are marked as the executable file.
+    int MarkedEntries() const { return marked_; }
 
   private:
     std::string NativePath(const fsys::DirEntry& entry) const {
@@ -138,6 +162,18 @@ class TreeWriter {
         if (!problem.empty())
             return IoError{problem + "\r\n\r\n" + NativePath(entry)};
         return {};
+    }
+
+    // Windows holds one of two names that differ only in letter case; the SFX file would lose
+    // the other when it unpacks.
+    IoResult CheckCaseClash(const fsys::DirEntry& entry,
+                            std::map<std::string, std::string>& seen) const {
+        auto [at, added] = seen.emplace(fsys::UpperStored(entry.storedName), NativePath(entry));
+        if (added)
+            return {};
+        return IoError{"Names differ only in letter case, and Windows holds only one of "
+                       "them\r\n\r\n" +
+                       at->second + "\r\n" + NativePath(entry)};
     }
 
     IoResult WriteSubtree(const fsys::DirEntry& entry) {
@@ -161,7 +197,7 @@ class TreeWriter {
         std::string path = NativePath(entry);
         fsys::InFile in;
         if (IoResult failed = in.Open(path))
-            return failed;
+            return Concerning(failed, path);
         if (IsTarget(entry, in))
             return {};
         std::string name = relStored_ + entry.storedName;
@@ -170,6 +206,7 @@ class TreeWriter {
 
         payload::TEntryHeader header{};
         header.IsExeFile = fsys::UpperStored(name) == exeUpper_ ? 1 : 0;
+        marked_ += header.IsExeFile;
         header.NameLength = static_cast<int32_t>(name.size());
         header.Size = static_cast<int32_t>(entry.size);
         header.Time = entry.dosTime;
@@ -179,7 +216,7 @@ class TreeWriter {
             return failed;
         if (IoResult failed = out_.Put(name.data(), name.size()))
             return failed;
-        if (IoResult failed = out_.Copy(in, entry.size, checksum))
+        if (IoResult failed = out_.Copy(in, path, entry.size, checksum))
             return failed;
         std::array<uint8_t, 4> sum = {
             static_cast<uint8_t>(checksum), static_cast<uint8_t>(checksum >> 8),
@@ -190,9 +227,15 @@ class TreeWriter {
         return {};
     }
 
-    // Sizes and offsets are signed 32-bit in the file: refuse what cannot be read back.
+    // Sizes and offsets are signed 32-bit in the file, and a name must fit a Windows path below
+    // the working folder: refuse what cannot be unpacked.
     IoResult CheckLimits(const fsys::DirEntry& entry, const std::string& name,
                          const std::string& path) const {
+        if (fsys::StoredCharacterCount(name) > kLongestStoredName)
+            return IoError{Fill("Name is longer than " + std::to_string(kLongestStoredName) +
+                                    " characters, the most that a Windows path (260 characters) "
+                                    "leaves for it below the SFX file's working folder\r\n\r\n%s",
+                                path)};
         if (entry.size > kLargestStoredFile)
             return IoError{Fill("File is too large to be stored (2 GiB or more)\r\n\r\n%s", path)};
         uint64_t end = out_.Position() + sizeof(payload::TEntryHeader) + name.size() + entry.size +
@@ -209,25 +252,26 @@ class TreeWriter {
     std::optional<fsys::FileIdentity> target_;
     std::string relNative_;
     std::string relStored_;
+    int marked_ = 0;
 };
 
 IoResult WriteImage(const std::string& target, const prutils::ResourceBytes& image) {
     fsys::OutFile out;
     if (IoResult failed = out.Create(target))
-        return failed;
+        return Concerning(failed, target);
     IoResult written = out.Write(image.data, image.size);
     IoResult closed = out.Close();
-    return written ? written : closed;
+    return Concerning(written ? written : closed, target);
 }
 
 // The identifier, the entries and the terminator. After a failure, what was collected before it
 // still reaches the file: nothing of a failed build is hidden or rolled back.
 IoResult WritePayload(const std::string& target, const std::string& source,
-                      const std::string& exeFile, BuildHost& host) {
+                      const std::string& exeFile, BuildHost& host, int& marked) {
     fsys::OutFile file;
     if (IoResult failed = file.OpenAtEnd(target))
-        return failed;
-    PayloadWriter out(file);
+        return Concerning(failed, target);
+    PayloadWriter out(file, target);
     std::uniform_int_distribution<uint32_t> draw(0, 0x7FFFFFFE);
     payload::ArchiveId id{};
     payload::MakeArchiveId(draw(g_identifierRandom), id);
@@ -240,26 +284,35 @@ IoResult WritePayload(const std::string& target, const std::string& source,
     if (!failed)
         failed = out.Put(&terminator, sizeof(terminator));
     IoResult flushed = out.Flush();
-    IoResult closed = file.Close();
+    IoResult closed = Concerning(file.Close(), target);
+    marked = writer.MarkedEntries();
     return failed ? failed : flushed ? flushed : closed;
 }
 
-// Steps 9 to 12 of a build: the directory, the image, the resources, the payload.
-IoResult WriteSfx(const std::string& source, const std::string& exeFile, const std::string& target,
-                  const prutils::ResourceBytes& image, BuildHost& host) {
+// Steps 9 to 12 of a build: the directory, the image, the resources, the payload. `exePath` is
+// the executable file as found; `marked` counts the entries marked as it.
+IoResult WriteSfx(const std::string& source, const std::string& exeFile, const std::string& exePath,
+                  const std::string& target, const prutils::ResourceBytes& image, BuildHost& host,
+                  int& marked) {
     host.PumpMessages();
     std::string directory = TargetDirectory(target);
     if (directory.empty())
-        return IoError{"Unable to create directory"};
+        return IoError{"Unable to create directory", target};
     fsys::ForceDirectories(directory);
     if (IoResult failed = WriteImage(target, image))
         return failed;
     if (fsys::RunsResourceTransfer()) {
-        std::string exePath = source + fsys::StoredToNativeRelative(exeFile);
         prresources::TransferIcon(exePath, target);
         prresources::TransferVersionInfo(exePath, target);
     }
-    return WritePayload(target, source, exeFile, host);
+    return WritePayload(target, source, exeFile, host, marked);
+}
+
+std::string OnePerLine(const std::vector<std::string>& paths) {
+    std::string text;
+    for (const std::string& path : paths)
+        text += (text.empty() ? "" : "\r\n") + path;
+    return text;
 }
 
 } // namespace
@@ -327,9 +380,16 @@ BuildResult BuildSfx(std::string_view sourceText, std::string_view exeText,
         prdialogs::ShowError(Fill("Source directory does not exist\r\n\r\n%s", source));
         return {BuildOutcome::Rejected, {}};
     }
-    std::string exePath = source + fsys::StoredToNativeRelative(exeFile);
-    if (!fsys::FileExists(exePath)) {
+    std::vector<std::string> exePaths = fsys::FindExeFile(source, exeFile);
+    if (exePaths.empty()) {
         prdialogs::ShowError(Fill("Executable file does not exist\r\n\r\n%s", source + exeFile));
+        host.Note(kExeFileHint);
+        return {BuildOutcome::Rejected, {}};
+    }
+    if (exePaths.size() > 1) {
+        prdialogs::ShowError("Executable file names several files that differ only in letter "
+                             "case\r\n\r\n" +
+                             OnePerLine(exePaths));
         return {BuildOutcome::Rejected, {}};
     }
     if (!HasExeExtension(target)) {
@@ -342,10 +402,13 @@ BuildResult BuildSfx(std::string_view sourceText, std::string_view exeText,
         return {BuildOutcome::Declined, {}};
 
     host.EnterBusyState();
-    IoResult failed = WriteSfx(source, exeFile, target, image, host);
+    int marked = 0;
+    IoResult failed = WriteSfx(source, exeFile, exePaths.front(), target, image, host, marked);
     host.LeaveBusyState();
     if (failed)
-        return {BuildOutcome::Failed, failed->message};
+        return {BuildOutcome::Failed, failed->message, failed->path};
+    if (marked == 0)
+        host.Note(kNothingMarkedWarning);
 
     if (flags.ShowCompletion)
         prdialogs::ShowInformation("SFX module has been successfully created");

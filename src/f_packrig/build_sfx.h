@@ -5,6 +5,7 @@
 
 #include "ownresource.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,9 @@ class BuildHost {
     virtual void StoreSettings(const std::string& /*source*/, const std::string& /*exeFile*/,
                                const std::string& /*target*/) {}
     virtual void RequestEnd() {}
+    // A line that adds what a user needs to a message: on the terminal of a headless build,
+    // nowhere in a window.
+    virtual void Note(const std::string& /*line*/) {}
 };
 
 enum class BuildOutcome {
@@ -39,6 +43,7 @@ enum class BuildOutcome {
 struct BuildResult {
     BuildOutcome outcome;
     std::string error;
+    std::string errorPath = {}; // the file that a failure concerns, when one does
 };
 
 BuildResult BuildSfx(std::string_view source, std::string_view exeFile, std::string_view target,
@@ -48,6 +53,13 @@ BuildResult BuildSfx(std::string_view source, std::string_view exeFile, std::str
 std::string TargetDirectory(std::string_view target);
 // True when `target` ends in ".exe" after its last path separator, in any letter case.
 bool HasExeExtension(std::string_view target);
+// The longest stored name that can unpack: a Windows path holds 259 characters (260 with its
+// terminating zero), and the shortest working folder, "C:\~sfx" with the ten characters of the
+// identifier and "\", takes 18 of them.
+inline constexpr size_t kLongestWindowsPath = 259;
+inline constexpr size_t kShortestWorkingFolder = 18;
+inline constexpr size_t kLongestStoredName = kLongestWindowsPath - kShortestWorkingFolder;
+
 // Why a stored name cannot be unpacked on Windows, or empty when it can.
 std::string WindowsNameProblem(std::string_view component);
 

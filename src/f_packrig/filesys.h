@@ -8,11 +8,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fsys {
 
 struct IoError {
     std::string message;
+    std::string path = {}; // the file that the failure concerns, when one does
 };
 using IoResult = std::optional<IoError>; // empty on success
 
@@ -99,12 +101,16 @@ class DirListing {
 // Lists every entry of `directory` (ending in kPathDelimiter), or nothing when it cannot be read.
 std::unique_ptr<DirListing> StartListing(const std::string& directory);
 
-// A relative name as the user gave it ("/" or "\" between components) in stored form.
+// The files that `source` followed by `exeFile` names as Windows resolves such a path: "/" and
+// "\" both separate, "." and ".." are taken lexically, letters match in either case. On Windows
+// at most one; a Linux tree may hold several that differ only in case.
+std::vector<std::string> FindExeFile(const std::string& source, std::string_view exeFile);
+// The executable file's name as given, in stored form, to compare with the stored names.
 std::string ExeFileStoredName(std::string_view exeFile);
-// A relative name with "\" between components as this platform's path.
-std::string StoredToNativeRelative(std::string_view relative);
 // Upper-cases stored name bytes with the system locale's rules.
 std::string UpperStored(std::string_view stored);
+// The number of characters of stored name bytes, as the system's path limit counts them.
+size_t StoredCharacterCount(std::string_view stored);
 
 // Whether the icon and version transfer runs on this system.
 bool RunsResourceTransfer();

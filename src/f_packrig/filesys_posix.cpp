@@ -50,9 +50,19 @@ int WindowsCodeFor(int err) {
     }
 }
 
-uint32_t DosDateTime(time_t t) {
+// Windows converts a file time with the offset from UTC in force now (FileTimeToLocalFileTime),
+// not with the one of the file's own date: a summer date stored in winter moves by the winter
+// offset. Both builders thus store the same time for the same file.
+long CurrentUtcOffset() {
+    time_t now = time(nullptr);
     struct tm local {};
-    if (!localtime_r(&t, &local))
+    return localtime_r(&now, &local) ? local.tm_gmtoff : 0;
+}
+
+uint32_t DosDateTime(time_t t) {
+    time_t shifted = t + CurrentUtcOffset();
+    struct tm local {};
+    if (!gmtime_r(&shifted, &local))
         return (1u << 21) | (1u << 16); // 1980-01-01 00:00:00
     int year = local.tm_year + 1900;
     if (year < 1980)
@@ -137,6 +147,63 @@ void SortInListingOrder(std::vector<std::string>& names) {
     });
     for (size_t i = 0; i < names.size(); ++i)
         names[i] = std::move(keyed[i].second);
+}
+
+// The components of a relative path as Windows resolves it: "/" and "\\" both separate, empty
+// components and "." drop out, ".." takes back the one before it. A ".." with nothing before it
+// stays and leads out of the source directory.
+std::vector<std::string> LexicalComponents(std::string_view path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find_first_of("/\\", start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        std::string part(path.substr(start, end - start));
+        if (part == ".." && !parts.empty() && parts.back() != "..")
+            parts.pop_back();
+        else if (!part.empty() && part != ".")
+            parts.push_back(std::move(part));
+        start = end + 1;
+    }
+    return parts;
+}
+
+// Windows drops one trailing dot of a folder's component ("sub." is "sub", "sub.." stays) and
+// every trailing dot and blank of the last component.
+void TrimAsWindows(std::vector<std::string>& parts) {
+    for (size_t i = 0; i < parts.size(); ++i) {
+        std::string& part = parts[i];
+        if (part == "..")
+            continue;
+        if (i + 1 < parts.size()) {
+            if (part.size() >= 2 && part.back() == '.' && part[part.size() - 2] != '.')
+                part.pop_back();
+            continue;
+        }
+        while (!part.empty() && (part.back() == '.' || part.back() == ' '))
+            part.pop_back();
+    }
+}
+
+// The names in `directory` that Windows takes for `part`: equal when upper-cased. A directory
+// that cannot be listed offers the name as written.
+std::vector<std::string> NamesMatching(const std::string& directory, const std::string& part) {
+    if (part == "..")
+        return {part};
+    DIR* dir = opendir(directory.c_str());
+    if (!dir)
+        return {part};
+    std::string key = ListingKey(part);
+    std::vector<std::string> names;
+    while (struct dirent* d = readdir(dir)) {
+        if (ListingKey(d->d_name) == key && std::strcmp(d->d_name, ".") != 0 &&
+            std::strcmp(d->d_name, "..") != 0)
+            names.emplace_back(d->d_name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 } // namespace
@@ -295,20 +362,34 @@ std::unique_ptr<DirListing> StartListing(const std::string& directory) {
     return std::make_unique<PosixListing>(std::move(entries));
 }
 
-std::string ExeFileStoredName(std::string_view exeFile) {
-    std::string slashed(exeFile);
-    std::replace(slashed.begin(), slashed.end(), '/', '\\');
-    return StoredFormOf(slashed);
+std::vector<std::string> FindExeFile(const std::string& source, std::string_view exeFile) {
+    if (!exeFile.empty() && (exeFile.back() == '/' || exeFile.back() == '\\'))
+        return {}; // names a folder
+    std::vector<std::string> parts = LexicalComponents(exeFile);
+    TrimAsWindows(parts);
+    std::vector<std::string> paths{source};
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const char* after = i + 1 < parts.size() ? "/" : "";
+        std::vector<std::string> next;
+        for (const std::string& path : paths)
+            for (const std::string& name : NamesMatching(path, parts[i]))
+                next.push_back(path + name + after);
+        paths = std::move(next);
+    }
+    std::erase_if(paths, [](const std::string& path) { return !FileExists(path); });
+    return paths;
 }
 
-std::string StoredToNativeRelative(std::string_view relative) {
-    std::string path(relative);
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
+std::string ExeFileStoredName(std::string_view exeFile) {
+    return StoredFormOf(std::string(exeFile));
 }
 
 std::string UpperStored(std::string_view stored) {
     return prutils::UpperWindows1252(stored);
+}
+
+size_t StoredCharacterCount(std::string_view stored) {
+    return stored.size(); // Windows-1252 has one byte a character
 }
 
 bool RunsResourceTransfer() {

@@ -194,12 +194,15 @@ std::unique_ptr<DirListing> StartListing(const std::string& directory) {
     return std::make_unique<FindListing>(find, first);
 }
 
-std::string ExeFileStoredName(std::string_view exeFile) {
-    return std::string(exeFile);
+std::vector<std::string> FindExeFile(const std::string& source, std::string_view exeFile) {
+    std::string path = source + std::string(exeFile);
+    if (!FileExists(path))
+        return {};
+    return {path};
 }
 
-std::string StoredToNativeRelative(std::string_view relative) {
-    return std::string(relative);
+std::string ExeFileStoredName(std::string_view exeFile) {
+    return std::string(exeFile);
 }
 
 std::string UpperStored(std::string_view stored) {
@@ -207,6 +210,14 @@ std::string UpperStored(std::string_view stored) {
     if (!upper.empty())
         CharUpperBuffA(upper.data(), static_cast<DWORD>(upper.size()));
     return upper;
+}
+
+size_t StoredCharacterCount(std::string_view stored) {
+    if (stored.empty())
+        return 0;
+    int count =
+        MultiByteToWideChar(CP_ACP, 0, stored.data(), static_cast<int>(stored.size()), nullptr, 0);
+    return count > 0 ? static_cast<size_t>(count) : stored.size();
 }
 
 bool RunsResourceTransfer() {

@@ -9,6 +9,16 @@
 
 namespace packrig {
 
+namespace {
+
+// A headless build: no window, and notes on the terminal.
+class TerminalHost : public fpackrig::BuildHost {
+  public:
+    void Note(const std::string& line) override { prdialogs::WriteTerminalLine(line); }
+};
+
+} // namespace
+
 StartupState ReadSwitches(const prutils::CommandLine& commandLine) {
     StartupState state;
     state.flags.OverwriteTarget = commandLine.FindCmdLineSwitch("o");
@@ -29,13 +39,15 @@ int FinishHeadlessBuild(const fpackrig::BuildResult& result) {
         break;
     }
     prdialogs::ShowApplicationError("Input/output error: " + result.error);
+    if (!result.errorPath.empty())
+        prdialogs::WriteTerminalLine("The input/output error concerns " + result.errorPath);
     return kExitFailure;
 }
 
 int RunHeadless(const prutils::CommandLine& commandLine, const StartupState& state) {
     if (!state.flags.PathsGiven)
         return kExitRejected;
-    fpackrig::BuildHost noWindow;
+    TerminalHost noWindow;
     return FinishHeadlessBuild(fpackrig::BuildSfx(
         commandLine.PositionalParam(1), commandLine.PositionalParam(2),
         commandLine.PositionalParam(3), state.flags, state.RuntimeModuleImage, noWindow));

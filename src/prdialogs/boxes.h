@@ -19,4 +19,7 @@ void* ApplicationWindow();
 // The box shown when a headless build fails with an input/output error: "Application Error".
 void ShowApplicationError(const std::string& text);
 
+// One line on the terminal, below what the boxes said: standard error, when the process has one.
+void WriteTerminalLine(const std::string& line);
+
 } // namespace prdialogs

@@ -88,6 +88,10 @@ void ShowApplicationError(const std::string& text) {
     Print("Application Error", text);
 }
 
+void WriteTerminalLine(const std::string& line) {
+    std::cerr << line << std::endl;
+}
+
 void DetectLanguage() {
     for (const char* var : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char* value = std::getenv(var);

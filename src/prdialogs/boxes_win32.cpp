@@ -64,6 +64,17 @@ void ShowApplicationError(const std::string& text) {
     MessageBoxA(nullptr, text.c_str(), "Application Error", MB_OK | MB_ICONSTOP | MB_TASKMODAL);
 }
 
+// A program of the window subsystem has standard error only when its starter handed one on
+// (a redirection, or the terminal of a Linux shell under wine); otherwise the line is dropped.
+void WriteTerminalLine(const std::string& line) {
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    if (err == nullptr || err == INVALID_HANDLE_VALUE)
+        return;
+    std::string text = line + "\r\n";
+    DWORD written = 0;
+    WriteFile(err, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
 void DetectLanguage() {
     LanguageIndex = LanguageIndexFor(GetSystemDefaultLangID(), LanguageIndex);
 }

@@ -18,6 +18,7 @@ constexpr uint64_t kMaxFileSize = 0x7FFFFFFF;
 
 struct PeModule {
     ResourceTable table;
+    NameOrder order; // enumeration goes by the file's directory, not by the table's sorting
 };
 
 struct PeUpdate {
@@ -46,12 +47,12 @@ std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& file) {
     return bytes;
 }
 
-std::optional<ResourceTable> TableOf(std::span<const uint8_t> bytes) {
+std::optional<ResourceTable> TableOf(std::span<const uint8_t> bytes, NameOrder* order = nullptr) {
     auto image = pe::ParsePeImage(bytes);
     if (!image) {
         return std::nullopt;
     }
-    return ReadResources(*image);
+    return ReadResources(*image, order);
 }
 
 // Writes `bytes` to a new file beside `file`, with its permissions, and moves it over `file`.
@@ -190,13 +191,13 @@ class MappedFile {
     size_t size_ = 0;
 };
 
-std::optional<ResourceTable> ReadFileResources(const std::string& file) {
+std::optional<ResourceTable> ReadFileResources(const std::string& file, NameOrder* order) {
     MappedFile mapped(file);
     auto bytes = mapped.Bytes();
     if (!bytes) {
         return std::nullopt;
     }
-    return TableOf(*bytes);
+    return TableOf(*bytes, order);
 }
 
 UpdateHandle PeResourceApi::BeginUpdate(const std::string& file) {
@@ -247,11 +248,12 @@ bool PeResourceApi::EndUpdate(UpdateHandle handle, bool discard) {
 }
 
 ModuleHandle PeResourceApi::LoadDataFile(const std::string& file) {
-    auto table = ReadFileResources(file);
+    NameOrder order;
+    auto table = ReadFileResources(file, &order);
     if (!table) {
         return nullptr;
     }
-    return new PeModule{std::move(*table)};
+    return new PeModule{std::move(*table), std::move(order)};
 }
 
 void PeResourceApi::FreeDataFile(ModuleHandle module) {
@@ -260,12 +262,13 @@ void PeResourceApi::FreeDataFile(ModuleHandle module) {
 
 bool PeResourceApi::EnumNames(ModuleHandle module, ResName type, EnumNameProc callback,
                               intptr_t user) {
-    const NameMap* names = FindNames(static_cast<PeModule*>(module)->table, type);
+    const auto* view = static_cast<PeModule*>(module);
+    const NameMap* names = FindNames(view->table, type);
     if (names == nullptr) {
         return false;
     }
-    for (const auto& [key, languages] : *names) {
-        if (languages.empty()) {
+    for (const ResourceKey& key : view->order.at(*KeyFromName(type))) {
+        if (names->at(key).empty()) {
             continue;
         }
         std::string text = AnsiText(key.text);

@@ -40,7 +40,8 @@ class PeResourceApi : public ResourceApi {
     uint32_t SizeOf(ModuleHandle module, ResourceHandle resource) override;
 };
 
-// The resource table of an executable file; nothing when it cannot be read or is malformed.
-std::optional<ResourceTable> ReadFileResources(const std::string& file);
+// The resource table of an executable file, and into `order` (when given) its names in
+// directory order; nothing when it cannot be read or is malformed.
+std::optional<ResourceTable> ReadFileResources(const std::string& file, NameOrder* order = nullptr);
 
 } // namespace prresources

@@ -2,6 +2,7 @@
 // directories whose leaves are data entries pointing at each resource's bytes by RVA.
 #include "resource_table.h"
 
+#include <algorithm>
 #include <set>
 
 namespace prresources {
@@ -31,7 +32,7 @@ class DirectoryReader {
         : image_(image), section_(section),
           dataBudget_(uint64_t{4} * image.bytes.size() + (uint64_t{1} << 20)) {}
 
-    std::optional<ResourceTable> ReadTable() {
+    std::optional<ResourceTable> ReadTable(NameOrder* order) {
         ResourceTable table;
         auto types = ReadEntries(0);
         if (!types) {
@@ -50,6 +51,9 @@ class DirectoryReader {
                     !ReadLanguages(nameEntry.OffsetToData & ~kHighBit, table[type][name])) {
                     return std::nullopt;
                 }
+                if (order != nullptr) {
+                    NoteOnce((*order)[type], name);
+                }
             }
         }
         return table;
@@ -57,6 +61,12 @@ class DirectoryReader {
 
   private:
     using Entries = std::vector<std::pair<ResourceKey, ResourceDirectoryEntry>>;
+
+    static void NoteOnce(std::vector<ResourceKey>& names, const ResourceKey& name) {
+        if (std::find(names.begin(), names.end(), name) == names.end()) {
+            names.push_back(name);
+        }
+    }
 
     static bool IsSubdirectory(const ResourceDirectoryEntry& entry) {
         return (entry.OffsetToData & kHighBit) != 0;
@@ -280,7 +290,7 @@ class SectionWriter {
 
 } // namespace
 
-std::optional<ResourceTable> ReadResources(const PeImage& image) {
+std::optional<ResourceTable> ReadResources(const PeImage& image, NameOrder* order) {
     DataDirectory directory = image.Directory(kDirResource);
     if (directory.VirtualAddress == 0) {
         return ResourceTable{};
@@ -297,7 +307,7 @@ std::optional<ResourceTable> ReadResources(const PeImage& image) {
         return std::nullopt;
     }
     DirectoryReader reader(image, image.bytes.subspan(start, end - start));
-    return reader.ReadTable();
+    return reader.ReadTable(order);
 }
 
 std::optional<std::vector<uint8_t>> BuildResourceSection(const ResourceTable& table,

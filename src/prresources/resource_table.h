@@ -37,10 +37,15 @@ using LanguageMap = std::map<uint16_t, ResourceData>;
 using NameMap = std::map<ResourceKey, LanguageMap>;
 using ResourceTable = std::map<ResourceKey, NameMap>;
 
-// Reads an image's resource directory. An image without one has an empty table; a directory
-// that is malformed in any way (out of bounds, shared or cyclic subdirectories, a fourth level,
-// data outside the sections) gives nothing.
-std::optional<ResourceTable> ReadResources(const pe::PeImage& image);
+// The names of each type in the order in which a resource directory holds them. The platform's
+// enumeration reports names in this order; a well-made file keeps it sorted, others need not.
+using NameOrder = std::map<ResourceKey, std::vector<ResourceKey>>;
+
+// Reads an image's resource directory, and into `order` (when given) its names in directory
+// order. An image without one has an empty table; a directory that is malformed in any way (out
+// of bounds, shared or cyclic subdirectories, a fourth level, data outside the sections) gives
+// nothing.
+std::optional<ResourceTable> ReadResources(const pe::PeImage& image, NameOrder* order = nullptr);
 
 // The table without types and names that have nothing left in them.
 ResourceTable Pruned(const ResourceTable& table);

@@ -6,10 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -19,6 +23,16 @@ using fpackrig::BuildFlags;
 using fpackrig::BuildOutcome;
 
 const std::string kImage = "FAKE-RUNTIME-MODULE-IMAGE";
+
+// MS-DOS date and time of a UTC time already shifted to local time.
+uint32_t DosTime(time_t shifted) {
+    struct tm t {};
+    gmtime_r(&shifted, &t);
+    uint32_t date =
+        static_cast<uint32_t>(((t.tm_year - 80) << 9) | ((t.tm_mon + 1) << 5) | t.tm_mday);
+    return (date << 16) |
+           static_cast<uint32_t>((t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec / 2));
+}
 
 struct Entry {
     payload::TEntryHeader header;
@@ -40,10 +54,12 @@ class RecordingHost : public fpackrig::BuildHost {
         stored = s + "|" + e + "|" + t;
     }
     void RequestEnd() override { events += "end;"; }
+    void Note(const std::string& line) override { notes += line + "\n"; }
 
     int pumps = 0;
     std::string events;
     std::string stored;
+    std::string notes;
     std::function<void(int)> afterPump;
 };
 
@@ -129,24 +145,116 @@ TEST_F(Pipeline, StoresTreeDepthFirstInListingOrderWithChecksums) {
     EXPECT_EQ(host_.pumps, 2 + 4);
 }
 
-TEST_F(Pipeline, ExeFileWithEitherSeparatorMarksItsEntry) {
+// Windows finds the executable file through any spelling of its path, but marks its entry only
+// when the name given is the stored name, letter case aside.
+TEST_F(Pipeline, ExeFileIsFoundAndMarkedAsOnWindows) {
     Write("tools/Setup.exe", "MZ");
-    ASSERT_EQ(Build("tools/Setup.exe").outcome, BuildOutcome::Built);
-    EXPECT_EQ(Entries().at(0).header.IsExeFile, 1);
-    ASSERT_EQ(Build("tools\\Setup.exe").outcome, BuildOutcome::Built);
-    EXPECT_EQ(Entries().at(0).header.IsExeFile, 1);
-    ASSERT_EQ(Build("./tools/Setup.exe").outcome, BuildOutcome::Built);
-    EXPECT_EQ(Entries().at(0).header.IsExeFile, 0);
+    struct Case {
+        const char* exe;
+        BuildOutcome outcome;
+        int marked;
+    };
+    for (Case c : {Case{"tools\\Setup.exe", BuildOutcome::Built, 1},
+                   Case{"TOOLS\\setup.EXE", BuildOutcome::Built, 1},
+                   Case{"tools/Setup.exe", BuildOutcome::Built, 0},
+                   Case{"./tools/setup.exe", BuildOutcome::Built, 0},
+                   Case{"tools\\\\Setup.exe", BuildOutcome::Built, 0},
+                   Case{"gone\\..\\Tools\\Setup.exe", BuildOutcome::Built, 0},
+                   Case{"tools.\\Setup.exe. .", BuildOutcome::Built, 0},
+                   Case{"..\\src\\tools\\Setup.exe", BuildOutcome::Built, 0},
+                   Case{"tools\\Setup.exe\\", BuildOutcome::Rejected, 0},
+                   Case{"tools \\Setup.exe", BuildOutcome::Rejected, 0},
+                   Case{"tools", BuildOutcome::Rejected, 0}}) {
+        host_.notes.clear();
+        ASSERT_EQ(Build(c.exe).outcome, c.outcome) << c.exe;
+        if (c.outcome == BuildOutcome::Built) {
+            EXPECT_EQ(Entries().at(0).header.IsExeFile, c.marked) << c.exe;
+        }
+        bool warned = host_.notes.find("no file") != std::string::npos;
+        EXPECT_EQ(warned, c.outcome == BuildOutcome::Built && c.marked == 0) << c.exe;
+    }
 }
 
-TEST_F(Pipeline, MarkingIgnoresLetterCase) {
-    // Linux tells the two apart; both match the name case-insensitively, as on Windows.
+TEST_F(Pipeline, MissingExeFileGetsTheRelativeNameHint) {
+    Write("setup.exe", "MZ");
+    EXPECT_EQ(Build((root_ / "src" / "setup.exe").string()).outcome, BuildOutcome::Rejected);
+    EXPECT_NE(host_.notes.find("relative to the source directory"), std::string::npos);
+}
+
+// Linux tells these names apart, Windows does not: one file would be lost when unpacking.
+TEST_F(Pipeline, NamesThatDifferOnlyInCaseAreRefused) {
+    Write("setup.exe", "MZ");
+    Write("sub/Read.me", "one");
+    Write("sub/READ.ME", "two");
+    fpackrig::BuildResult result = Build();
+    EXPECT_EQ(result.outcome, BuildOutcome::Failed);
+    EXPECT_NE(result.error.find("sub/READ.ME\r\n"), std::string::npos) << result.error;
+    EXPECT_NE(result.error.find("sub/Read.me"), std::string::npos) << result.error;
+    fs::remove(root_ / "src" / "sub" / "READ.ME");
+    Write("Sub/file.txt", "a folder beside a folder");
+    EXPECT_EQ(Build().outcome, BuildOutcome::Failed);
+    fs::remove_all(root_ / "src" / "Sub");
+    Write("SUB", "a file beside a folder");
+    EXPECT_EQ(Build().outcome, BuildOutcome::Failed);
+    fs::remove(root_ / "src" / "SUB");
+    EXPECT_EQ(Build().outcome, BuildOutcome::Built);
+}
+
+TEST_F(Pipeline, ExeFileMatchingSeveralFilesIsRefusedNamingThem) {
     Write("SETUP.EXE", "MZ upper");
     Write("setup.exe", "MZ lower");
-    ASSERT_EQ(Build("setup.exe").outcome, BuildOutcome::Built);
+    ::testing::internal::CaptureStderr();
+    fpackrig::BuildResult result = Build("Setup.exe");
+    std::string shown = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result.outcome, BuildOutcome::Rejected);
+    EXPECT_NE(shown.find((root_ / "src" / "SETUP.EXE").string()), std::string::npos) << shown;
+    EXPECT_NE(shown.find((root_ / "src" / "setup.exe").string()), std::string::npos) << shown;
+    EXPECT_FALSE(fs::exists(target_));
+}
+
+// The shortest working folder, "C:\~sfx0012345678\", leaves a name 241 of the 259 characters
+// that a Windows path holds.
+TEST_F(Pipeline, NamesTooLongToUnpackAreRefused) {
+    Write("setup.exe", "MZ");
+    std::string folder(100, 'd');
+    Write(folder + "/" + std::string(140, 'f'), "fits: 241 characters");
+    ASSERT_EQ(Build().outcome, BuildOutcome::Built);
+    EXPECT_EQ(Entries().at(0).name.size(), 241u);
+    Write(folder + "/" + std::string(141, 'g'), "242 characters");
+    fpackrig::BuildResult result = Build();
+    EXPECT_EQ(result.outcome, BuildOutcome::Failed);
+    EXPECT_NE(result.error.find("longer than 241 characters"), std::string::npos) << result.error;
+    EXPECT_NE(result.error.find(std::string(141, 'g')), std::string::npos) << result.error;
+}
+
+// Windows converts a time with the offset in force now, whatever the file's date: both halves
+// of the year move by the same offset.
+TEST_F(Pipeline, TimesMoveByTheOffsetInForceNow) {
+    std::string oldTz = std::getenv("TZ") ? std::getenv("TZ") : "";
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    Write("setup.exe", "MZ");
+    Write("summer.txt", "s");
+    Write("winter.txt", "w");
+    const time_t summer = 1719835200; // 2024-07-01 12:00:00 UTC
+    const time_t winter = 1705320000; // 2024-01-15 12:00:00 UTC
+    for (auto [name, when] : {std::pair{"summer.txt", summer}, std::pair{"winter.txt", winter}}) {
+        struct timespec times[2] = {{when, 0}, {when, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (root_ / "src" / name).c_str(), times, 0), 0);
+    }
+    ASSERT_EQ(Build().outcome, BuildOutcome::Built);
     std::vector<Entry> entries = Entries();
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].header.IsExeFile + entries[1].header.IsExeFile, 2);
+    time_t now = time(nullptr);
+    struct tm local {};
+    localtime_r(&now, &local);
+    long offset = local.tm_gmtoff; // +1 h in winter, +2 h in summer
+    EXPECT_EQ(entries.at(1).header.Time, DosTime(summer + offset));
+    EXPECT_EQ(entries.at(2).header.Time, DosTime(winter + offset));
+    if (oldTz.empty())
+        unsetenv("TZ");
+    else
+        setenv("TZ", oldTz.c_str(), 1);
+    tzset();
 }
 
 TEST_F(Pipeline, TargetInsideTheSourceTreeIsNotStored) {
@@ -192,6 +300,7 @@ TEST_F(Pipeline, FileThatDisappearsFailsWithItsMessage) {
     fpackrig::BuildResult result = Build("a.exe");
     EXPECT_EQ(result.outcome, BuildOutcome::Failed);
     EXPECT_EQ(result.error, "File not found");
+    EXPECT_EQ(result.errorPath, (root_ / "src" / "b.dat").string());
 }
 
 TEST_F(Pipeline, NamesWindowsCannotHoldFailTheBuild) {
@@ -251,6 +360,7 @@ TEST_F(Pipeline, TargetChecks) {
     fpackrig::BuildResult bare = Build("setup.exe", "bare.exe");
     EXPECT_EQ(bare.outcome, BuildOutcome::Failed);
     EXPECT_EQ(bare.error, "Unable to create directory");
+    EXPECT_EQ(bare.errorPath, "bare.exe");
     EXPECT_FALSE(fs::exists("bare.exe"));
 }
 

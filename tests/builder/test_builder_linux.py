@@ -16,6 +16,8 @@ import sfxfile  # noqa: E402
 PACKRIG = os.environ["PACKRIG"]
 SFXHEAD = os.path.join(os.environ["PACKRIG_SHIP_DIR"], "sfxhead.exe")
 MIB = 1048576
+HINT = ("The executable file is named relative to the source directory, as in setup.exe or "
+        "bin\\setup.exe.")
 
 
 def make_tree(root):
@@ -175,7 +177,8 @@ class FaultTest(BuilderTest):
             target = os.path.join(mount, "sfx.exe")
             result = run("-h", "-o", "-c", self.src, "setup.bat", target)
             self.assertEqual(result.returncode, 1)
-            self.assertEqual(result.stderr, "Application Error: Input/output error: Disk full\n")
+            self.assertEqual(result.stderr, "Application Error: Input/output error: Disk full\n"
+                             "The input/output error concerns %s\n" % target)
             # What was written before the failure stays: the image and whole megabytes.
             self.assertGreater(os.path.getsize(target), 0)
         finally:
@@ -188,7 +191,8 @@ class FaultTest(BuilderTest):
         result = self.run_as_nobody()
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stderr,
-                         "Application Error: Input/output error: File access denied\n")
+                         "Application Error: Input/output error: File access denied\n"
+                         "The input/output error concerns %s/chunk/exact.bin\n" % self.src)
 
 
 class CommandLineTest(BuilderTest):
@@ -201,7 +205,10 @@ class CommandLineTest(BuilderTest):
             (["/nonexistent/dir", "setup.bat", self.target],
              "Error: Source directory does not exist\n\n/nonexistent/dir/\n"),
             ([self.src, "missing.exe", self.target],
-             "Error: Executable file does not exist\n\n%s/missing.exe\n" % self.src),
+             "Error: Executable file does not exist\n\n%s/missing.exe\n%s\n" % (self.src, HINT)),
+            ([self.src, os.path.join(self.src, "setup.bat"), self.target],
+             "Error: Executable file does not exist\n\n%s/%s/setup.bat\n%s\n"
+             % (self.src, self.src, HINT)),
             ([self.src, "setup.bat", self.target + ".bak"],
              "Error: Incorrect target executable file extension\nIt must be .EXE\n\n%s.bak\n"
              % self.target),
@@ -230,6 +237,16 @@ class CommandLineTest(BuilderTest):
             result = run(self.src, "-H", "setup.bat", self.target, "-O", stdin=devnull)
         self.assertEqual(result.returncode, 0)
         self.assertEqual(result.stderr, "Information: SFX module has been successfully created\n")
+
+    def test_a_build_that_marks_no_entry_warns_and_succeeds(self):
+        for exe in ("./setup.bat", "a/../setup.bat", "a/b/c/deep.txt"):
+            result = run("-h", "-o", "-c", self.src, exe, self.target)
+            self.assertEqual(result.returncode, 0, exe)
+            self.assertTrue(result.stderr.startswith("Warning: no file in this SFX file is "
+                                                     "marked"), result.stderr)
+            self.assertEqual(len(result.stderr.splitlines()), 1)
+        result = run("-h", "-o", "-c", self.src, "A\\B\\C\\DEEP.TXT", self.target)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
 
     def test_switches_anywhere_and_extra_positionals(self):
         result = run(self.src, "-c", "setup.bat", "-o", self.target, "fourth", "-h")

@@ -1,11 +1,13 @@
 """End-to-end tests of the Windows builder under wine: it writes the same entries as the Linux
 builder for the same tree, and its command line and exit codes behave as documented."""
 
+import calendar
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "tests", "tools"))
@@ -18,10 +20,21 @@ WIN_DIR = os.environ["PACKRIG_WIN_DIR"]
 PACKRIG_EXE = os.path.join(WIN_DIR, "packrig.exe")
 
 
-def run_windows_builder(*args, exe=PACKRIG_EXE):
+def run_windows_builder(*args, exe=PACKRIG_EXE, **extra_env):
     # Without a display, wine's message boxes return at once.
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env.update(extra_env)
     return subprocess.run([WINE, exe, *args], env=env, capture_output=True, timeout=300)
+
+
+def run_linux_builder(*args, **extra_env):
+    return subprocess.run([os.environ["PACKRIG"], *args], env=dict(os.environ, **extra_env),
+                          capture_output=True, stdin=subprocess.DEVNULL, timeout=300)
+
+
+def marked(path):
+    """Names of the entries that an SFX file marks as its executable file."""
+    return [e.name for e in sfxfile.parse(path).entries if e.is_exe]
 
 
 class TreeFixture(unittest.TestCase):
@@ -110,6 +123,100 @@ class WindowsBuilderTest(TreeFixture):
             self.assertEqual(result.returncode, 1, result.stderr)
         finally:
             subprocess.run(["umount", mount])
+
+
+class SameRulesTest(TreeFixture):
+    """The Linux builder accepts, refuses and marks what the Windows builder does."""
+
+    def build_both(self, src, exe, **env):
+        """Exit codes and marked names of both builders for one tree and executable file."""
+        outcomes = []
+        for name, run_builder, path in (("linux.exe", run_linux_builder, lambda p: p),
+                                        ("windows.exe", run_windows_builder, windows_path)):
+            target = self.target(name)
+            if os.path.exists(target):
+                os.remove(target)
+            result = run_builder("-h", "-o", "-c", path(src), exe, path(target), **env)
+            outcomes.append((result.returncode,
+                             marked(target) if result.returncode == 0 else None))
+        return outcomes
+
+    def test_every_spelling_of_the_executable_file(self):
+        for exe in ("SETUP.BAT", "a\\B\\c\\Deep.txt", "a/b/c/deep.txt", "./setup.bat",
+                    ".\\setup.bat", "a\\..\\setup.bat", "gone\\..\\setup.bat", "a\\\\b\\c\\deep.txt",
+                    "setup.bat.", "a.\\b\\c\\deep.txt", "a \\b\\c\\deep.txt", "setup.bat\\",
+                    "\\setup.bat", "..\\src\\setup.bat", "a\\b", "missing.exe"):
+            linux, windows = self.build_both(self.src, exe)
+            self.assertEqual(linux, windows, exe)
+
+    def test_times_use_the_offset_in_force_now(self):
+        src = os.path.join(self.dir, "times")
+        os.makedirs(src)
+        dates = {"setup.bat": (2024, 7, 1, 12, 0, 0), "winter.txt": (2024, 1, 15, 12, 0, 0)}
+        for name, date in dates.items():
+            with open(os.path.join(src, name), "wb") as f:
+                f.write(name.encode())
+            stamp = calendar.timegm(date)
+            os.utime(os.path.join(src, name), (stamp, stamp))
+        os.environ["TZ"] = "Europe/Berlin"
+        time.tzset()
+        offset = time.localtime().tm_gmtoff
+        del os.environ["TZ"]
+        time.tzset()
+        self.assertEqual(self.build_both(src, "setup.bat", TZ="Europe/Berlin"),
+                         [(0, [b"setup.bat"])] * 2)
+        for name in ("linux.exe", "windows.exe"):
+            entries = sfxfile.parse(self.target(name)).entries
+            for entry in entries:
+                local = time.gmtime(calendar.timegm(dates[entry.name.decode()]) + offset)
+                self.assertEqual(sfxfile.dos_time_to_tuple(entry.time), tuple(local[:6]),
+                                 (name, entry.name))
+
+    def test_names_that_windows_cannot_unpack_are_refused(self):
+        src = os.path.join(self.dir, "n")
+        folder = os.path.join(src, "d" * 100)
+        os.makedirs(folder)
+        with open(os.path.join(src, "setup.bat"), "wb") as f:
+            f.write(b"@exit 0\r\n")
+        # A drive letter of its own keeps the source path short, so that the name alone is long.
+        dosdevices = os.path.join(os.environ["WINEPREFIX"], "dosdevices")
+        drive = next(d for d in "mnopqrstuvw" if not os.path.lexists(os.path.join(dosdevices,
+                                                                                  d + ":")))
+        os.symlink(self.dir, os.path.join(dosdevices, drive + ":"))
+
+        def exit_codes(exe):
+            linux = run_linux_builder("-h", "-o", "-c", src, exe, self.target("l.exe"))
+            windows = run_windows_builder("-h", "-o", "-c", drive + ":\\n", exe,
+                                          windows_path(self.target("w.exe")))
+            return linux.returncode, windows.returncode
+
+        try:
+            for name, code in (("f" * 140, 0), ("g" * 141, 1)):  # 241 and 242 characters
+                with open(os.path.join(folder, name), "wb") as f:
+                    f.write(b"x")
+                self.assertEqual(exit_codes("setup.bat"), (code, code), name)
+            os.remove(os.path.join(folder, "g" * 141))
+            # Names that differ only in letter case: Windows would keep one of them. Wine finds
+            # one of the two for the executable file; the Linux builder refuses both already.
+            with open(os.path.join(src, "SETUP.BAT"), "wb") as f:
+                f.write(b"@exit 1\r\n")
+            self.assertEqual(exit_codes("setup.bat"), (2, 1))
+            self.assertEqual(exit_codes("d" * 100 + "\\" + "f" * 140), (1, 1))
+        finally:
+            os.remove(os.path.join(dosdevices, drive + ":"))
+
+    def test_terminal_lines_after_the_messages(self):
+        src, target = windows_path(self.src), windows_path(self.target("lines.exe"))
+        cases = [(("missing.exe", target), 2, "named relative to the source directory"),
+                 (("./setup.bat", target), 0, "Warning: no file in this SFX file is marked"),
+                 (("setup.bat", "bare.exe"), 1, "The input/output error concerns bare.exe")]
+        for (exe, out), code, line in cases:
+            result = run_windows_builder("-h", "-o", "-c", src, exe, out)
+            self.assertEqual(result.returncode, code, exe)
+            lines = result.stderr.decode("cp1252").split("\r\n")
+            self.assertEqual(len(lines), 2, lines)
+            self.assertIn(line, lines[0])
+            self.assertEqual(lines[1], "")
 
 
 if __name__ == "__main__":

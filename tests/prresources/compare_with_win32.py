@@ -12,7 +12,8 @@ resource writer (the native prres_tool) and once with the Win32 resource functio
 Targets are copies of the shipped 32-bit runtime module and of the fixtures, plus copies of the
 64-bit runtime module that wine can start here. Sources are real 32-bit programs that come with
 wine (some with several icon groups, some without version information or without icons), our
-fixtures and a batch file.
+fixtures, one of them with its icon groups out of sorted order in its directory, and a batch
+file.
 
 Wine's updater ignores the deletion of a resource that the file already holds: UpdateResource
 with no data only drops a queued addition, and the file's own resources are merged in when the
@@ -135,6 +136,31 @@ def compare_results(label, original, ours, wines, result):
     return problems
 
 
+def with_groups_swapped(source, copy):
+    """A copy of `source` whose resource directory holds its first two icon group names the
+    other way round (ZGROUP before AGROUP), as a file written by another tool may."""
+    data = bytearray(open(source, "rb").read())
+    u16 = lambda at: int.from_bytes(data[at:at + 2], "little")  # noqa: E731
+    u32 = lambda at: int.from_bytes(data[at:at + 4], "little")  # noqa: E731
+    pe = u32(0x3C)
+    optional = pe + 24
+    sections = optional + u16(pe + 20)
+    rva = u32(optional + (96 if u16(optional) == 0x10B else 112) + 2 * 8)
+    for i in range(u16(pe + 6)):
+        header = sections + 40 * i
+        start, size, raw = u32(header + 12), u32(header + 16), u32(header + 20)
+        if start <= rva < start + size:
+            root = raw + rva - start
+    types = root + 16
+    for i in range(u16(root + 12) + u16(root + 14)):
+        if u32(types + 8 * i) == 14:
+            names = root + (u32(types + 8 * i + 4) & 0x7FFFFFFF) + 16
+            data[names:names + 16] = data[names + 8:names + 16] + data[names:names + 8]
+    with open(copy, "wb") as f:
+        f.write(data)
+    return copy
+
+
 def main():
     programs = wine_programs()
     if os.path.isdir(WORK):
@@ -145,6 +171,7 @@ def main():
         f.write(b"@echo off\r\n")
 
     ship = lambda name: os.path.join(SHIP_DIR, name)  # noqa: E731
+    zfirst = with_groups_swapped(ship("fx_twogroups.exe"), os.path.join(WORK, "zfirst.exe"))
     wine = lambda name: os.path.join(programs, name)  # noqa: E731
     head64 = os.path.join(WIN_DIR, "sfxhead.exe")
     # (source, target, start the results): targets are copied before each transfer.
@@ -164,6 +191,8 @@ def main():
              (ship("fx_noversion.exe"), ship("fx_target.exe"), False),
              (ship("fx_langs.exe"), ship("fx_target.exe"), False),
              (batch, ship("sfxhead.exe"), False),
+             (zfirst, ship("sfxhead.exe"), False),
+             (zfirst, ship("fx_noicon.exe"), False),
              (wine("regedit.exe"), head64, True),
              (wine("notepad.exe"), head64, True),
              (ship("fx_source.exe"), head64, True),

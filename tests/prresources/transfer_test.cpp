@@ -202,5 +202,49 @@ TEST_F(Transfer, NamesAndLanguagesFollowWindows) {
     api.FreeDataFile(module);
 }
 
+// The file `from` with the first two names of its icon groups swapped in its resource
+// directory, as a file written by another tool may hold them.
+std::string WithGroupsSwapped(const std::string& from, const std::string& to) {
+    auto bytes = ReadBytes(from);
+    auto image = *pe::ParsePeImage(bytes);
+    uint64_t root = *image.RvaToOffset(image.Directory(pe::kDirResource).VirtualAddress, 16);
+    auto types = *pe::ReadAt<pe::ResourceDirectory>(bytes, root);
+    for (uint32_t i = 0; i < uint32_t{types.NumberOfNamedEntries} + types.NumberOfIdEntries; ++i) {
+        auto type = *pe::ReadAt<pe::ResourceDirectoryEntry>(bytes, root + 16 + i * 8);
+        if (type.Name != 14)
+            continue;
+        uint64_t first = root + (type.OffsetToData & ~pe::kHighBit) + 16;
+        auto a = *pe::ReadAt<pe::ResourceDirectoryEntry>(bytes, first);
+        auto b = *pe::ReadAt<pe::ResourceDirectoryEntry>(bytes, first + 8);
+        pe::WriteAt(std::span(bytes), first, b);
+        pe::WriteAt(std::span(bytes), first + 8, a);
+    }
+    WriteBytes(to, bytes);
+    return to;
+}
+
+// Names come in the order of the file's directory, as EnumResourceNames gives them, even where
+// that order is not sorted: the transfer takes the group that the directory holds first.
+TEST_F(Transfer, NamesComeInTheOrderOfTheFilesDirectory) {
+    std::string source = WithGroupsSwapped(WinBin("fx_twogroups.exe"), Path("zfirst.exe"));
+    PeResourceApi api;
+    ModuleHandle module = api.LoadDataFile(source);
+    ASSERT_NE(module, nullptr);
+    NameList names;
+    EXPECT_TRUE(api.EnumNames(module, kRtGroupIcon, CollectResourceName,
+                              reinterpret_cast<intptr_t>(&names)));
+    api.FreeDataFile(module);
+    ASSERT_EQ(names.Count(), 2u);
+    EXPECT_STREQ(names.At(0), "ZGROUP");
+    EXPECT_STREQ(names.At(1), "AGROUP");
+
+    std::string target = Copy(WinBin("fx_noicon.exe"), "target.exe");
+    ASSERT_TRUE(TransferIcon(source, target));
+    ResourceTable table = Resources(target);
+    EXPECT_EQ(table[kGroup].size(), 1u);
+    EXPECT_TRUE(table[kGroup].contains(ResourceKey::Text(u"ZGROUP")));
+    EXPECT_EQ(Data(table, kIcon, ResourceKey::Id(8), 0x0409), Bytes("twogroups image 8"));
+}
+
 } // namespace
 } // namespace prresources
