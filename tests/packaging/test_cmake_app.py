@@ -1,8 +1,10 @@
 """examples/cmake-app against the installed CMake package: `cmake --install` into a scratch
 prefix, then one configure and build of the example give an SFX file that wears the example
-program's icon and version, is built again exactly when its tree changes, is byte-identical
+program's icon and version (read with the tests' PE reader), that the installed packrig-inspect
+finds sound, is built again exactly when its tree changes, is byte-identical
 across builds under SOURCE_DATE_EPOCH, and runs under wine."""
 
+import json
 import os
 import shutil
 import subprocess
@@ -82,7 +84,12 @@ class CmakeAppTest(unittest.TestCase):
             self.assertEqual(sfx.get(key), program[key], key)
         version = bytes.fromhex(program[("#16", "#1", "0409")])
         self.assertIn("1.4.2.7".encode("utf-16-le"), version)
-        self.assertEqual([n for n, e in self.entries().items() if e.is_exe], [b"hello.exe"])
+        inspect = subprocess.run([os.path.join(self.prefix, "bin", "packrig-inspect"), "--json",
+                                  self.sfx], capture_output=True, text=True)
+        self.assertEqual(inspect.returncode, 0, inspect.stderr)
+        listing = json.loads(inspect.stdout)
+        self.assertTrue(listing["sound"])
+        self.assertEqual([e["name"] for e in listing["entries"] if e["marked"]], ["hello.exe"])
 
     def test_2_rebuilt_when_the_tree_changes_and_only_then(self):
         self.build()
@@ -110,6 +117,18 @@ class CmakeAppTest(unittest.TestCase):
         self.assertTrue(self.build(SOURCE_DATE_EPOCH="1700000000"))
         with open(self.sfx, "rb") as f:
             self.assertEqual(f.read(), first)
+        # A value given when configuring serves a build whose environment has none.
+        subprocess.run([CMAKE, "-DSOURCE_DATE_EPOCH=1700000000", self.app], check=True,
+                       stdout=subprocess.DEVNULL)
+        self.assertTrue(self.build())
+        with open(self.sfx, "rb") as f:
+            configured = f.read()
+        os.utime(os.path.join(self.tree, "greeting.txt"))
+        self.assertTrue(self.build(SOURCE_DATE_EPOCH="1700000000"))
+        with open(self.sfx, "rb") as f:
+            self.assertEqual(f.read(), configured)
+        subprocess.run([CMAKE, "-USOURCE_DATE_EPOCH", self.app], check=True,
+                       stdout=subprocess.DEVNULL)
 
     def test_4_sfx_file_runs_under_wine(self):
         if not can_run_32bit():
