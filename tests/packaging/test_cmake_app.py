@@ -108,27 +108,26 @@ class CmakeAppTest(unittest.TestCase):
         self.assertNotIn(b"added.txt", self.entries())
         self.assertFalse(self.build())
 
+    def rebuilt_bytes(self, **extra):
+        """The SFX file after touching a file of the tree (a new time, clamped under
+        SOURCE_DATE_EPOCH) and building again."""
+        os.utime(os.path.join(self.tree, "greeting.txt"))
+        self.assertTrue(self.build(**extra))
+        with open(self.sfx, "rb") as f:
+            return f.read()
+
+    def reconfigure(self, *args):
+        subprocess.run([CMAKE, *args, self.app], check=True, stdout=subprocess.DEVNULL)
+
     def test_3_source_date_epoch_gives_the_same_bytes(self):
-        os.utime(os.path.join(self.tree, "greeting.txt"))  # a new time, clamped below
-        self.assertTrue(self.build(SOURCE_DATE_EPOCH="1700000000"))
-        with open(self.sfx, "rb") as f:
-            first = f.read()
-        os.utime(os.path.join(self.tree, "greeting.txt"))
-        self.assertTrue(self.build(SOURCE_DATE_EPOCH="1700000000"))
-        with open(self.sfx, "rb") as f:
-            self.assertEqual(f.read(), first)
+        epoch = "1700000000"
+        first = self.rebuilt_bytes(SOURCE_DATE_EPOCH=epoch)
+        self.assertEqual(self.rebuilt_bytes(SOURCE_DATE_EPOCH=epoch), first)
+        self.assertNotEqual(self.rebuilt_bytes(), self.rebuilt_bytes())
         # A value given when configuring serves a build whose environment has none.
-        subprocess.run([CMAKE, "-DSOURCE_DATE_EPOCH=1700000000", self.app], check=True,
-                       stdout=subprocess.DEVNULL)
-        self.assertTrue(self.build())
-        with open(self.sfx, "rb") as f:
-            configured = f.read()
-        os.utime(os.path.join(self.tree, "greeting.txt"))
-        self.assertTrue(self.build(SOURCE_DATE_EPOCH="1700000000"))
-        with open(self.sfx, "rb") as f:
-            self.assertEqual(f.read(), configured)
-        subprocess.run([CMAKE, "-USOURCE_DATE_EPOCH", self.app], check=True,
-                       stdout=subprocess.DEVNULL)
+        self.reconfigure("-DSOURCE_DATE_EPOCH=" + epoch)
+        self.assertEqual(self.rebuilt_bytes(), self.rebuilt_bytes(SOURCE_DATE_EPOCH=epoch))
+        self.reconfigure("-USOURCE_DATE_EPOCH")
 
     def test_4_sfx_file_runs_under_wine(self):
         if not can_run_32bit():
