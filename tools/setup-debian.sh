@@ -6,7 +6,7 @@ export DEBIAN_FRONTEND=noninteractive
 dpkg --add-architecture i386
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
-    cmake ninja-build g++ python3 git \
+    cmake ninja-build g++ python3 git dpkg-dev file \
     g++-mingw-w64-i686 binutils-mingw-w64-i686 \
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
     libgtest-dev libbenchmark-dev clang libclang-rt-14-dev \

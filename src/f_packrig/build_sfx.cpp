@@ -6,6 +6,7 @@
 #include "cmdline.h"
 #include "filesys.h"
 #include "payload.h"
+#include "payload_hash.h"
 #include "transfer.h"
 
 #include <algorithm>
@@ -69,7 +70,12 @@ class PayloadWriter {
     PayloadWriter(fsys::OutFile& out, std::string path)
         : out_(out), path_(std::move(path)), buffer_(payload::kChunkSize) {}
 
+    // From now on every byte put or copied also goes into `hash`.
+    void HashInto(PayloadHash& hash) { hash_ = &hash; }
+
     IoResult Put(const void* data, size_t count) {
+        if (hash_)
+            hash_->Update(data, count);
         const char* p = static_cast<const char*>(data);
         while (count > 0) {
             if (fill_ == buffer_.size())
@@ -95,6 +101,8 @@ class PayloadWriter {
             if (IoResult failed = in.ReadExact(buffer_.data() + fill_, chunk))
                 return Concerning(failed, inPath);
             checksum += payload::ByteSum(buffer_.data() + fill_, chunk);
+            if (hash_)
+                hash_->Update(buffer_.data() + fill_, chunk);
             fill_ += chunk;
             done += chunk;
         }
@@ -115,6 +123,7 @@ class PayloadWriter {
     std::string path_;
     std::vector<char> buffer_;
     size_t fill_ = 0;
+    PayloadHash* hash_ = nullptr;
 };
 
 // Writes the entries of one tree. Relative paths are kept twice: in this platform's form for
@@ -122,9 +131,10 @@ class PayloadWriter {
 class TreeWriter {
   public:
     TreeWriter(PayloadWriter& out, std::string source, std::string exeUpper,
-               std::optional<fsys::FileIdentity> target, BuildHost& host)
+               std::optional<fsys::FileIdentity> target, BuildHost& host,
+               std::optional<uint32_t> latestTime)
         : out_(out), source_(std::move(source)), exeUpper_(std::move(exeUpper)), host_(host),
-          target_(target) {}
+          target_(target), latestTime_(latestTime) {}
 
     IoResult WriteTree() {
         std::unique_ptr<fsys::DirListing> listing = fsys::StartListing(source_ + relNative_);
@@ -209,7 +219,8 @@ class TreeWriter {
         marked_ += header.IsExeFile;
         header.NameLength = static_cast<int32_t>(name.size());
         header.Size = static_cast<int32_t>(entry.size);
-        header.Time = entry.dosTime;
+        // MS-DOS date-times order as numbers, so clamping is a comparison.
+        header.Time = latestTime_ ? std::min(entry.dosTime, *latestTime_) : entry.dosTime;
         header.Attr = entry.attr;
         uint32_t checksum = payload::ByteSum(name.data(), name.size());
         if (IoResult failed = out_.Put(&header, sizeof(header)))
@@ -250,6 +261,7 @@ class TreeWriter {
     std::string exeUpper_;
     BuildHost& host_;
     std::optional<fsys::FileIdentity> target_;
+    std::optional<uint32_t> latestTime_;
     std::string relNative_;
     std::string relStored_;
     int marked_ = 0;
@@ -265,25 +277,40 @@ IoResult WriteImage(const std::string& target, const prutils::ResourceBytes& ima
 }
 
 // The identifier, the entries and the terminator. After a failure, what was collected before it
-// still reaches the file: nothing of a failed build is hidden or rolled back.
+// still reaches the file: nothing of a failed build is hidden or rolled back. A reproducible
+// build (`epoch` set) clamps stored times to it and derives the identifier from a hash of
+// everything behind it; the identifier is written as zeros first and rewritten at the end, so
+// that every file is still read once.
 IoResult WritePayload(const std::string& target, const std::string& source,
-                      const std::string& exeFile, BuildHost& host, int& marked) {
+                      const std::string& exeFile, std::optional<int64_t> epoch, BuildHost& host,
+                      int& marked) {
     fsys::OutFile file;
     if (IoResult failed = file.OpenAtEnd(target))
         return Concerning(failed, target);
     PayloadWriter out(file, target);
+    uint64_t idOffset = file.Position();
     std::uniform_int_distribution<uint32_t> draw(0, 0x7FFFFFFE);
     payload::ArchiveId id{};
-    payload::MakeArchiveId(draw(g_identifierRandom), id);
+    payload::MakeArchiveId(epoch ? 0 : draw(g_identifierRandom), id);
+    std::optional<uint32_t> latestTime;
+    if (epoch)
+        latestTime = fsys::LocalDosTimeOf(*epoch);
     payload::TEntryHeader terminator{};
     TreeWriter writer(out, source, fsys::UpperStored(fsys::ExeFileStoredName(exeFile)),
-                      file.Identity(), host);
+                      file.Identity(), host, latestTime);
+    PayloadHash hash;
     IoResult failed = out.Put(&id, sizeof(id));
+    if (epoch)
+        out.HashInto(hash);
     if (!failed)
         failed = writer.WriteTree();
     if (!failed)
         failed = out.Put(&terminator, sizeof(terminator));
     IoResult flushed = out.Flush();
+    if (epoch && !failed && !flushed) {
+        payload::MakeArchiveId(payload::IdentifierFromHash(hash.Final()), id);
+        flushed = Concerning(file.WriteAt(idOffset, &id, sizeof(id)), target);
+    }
     IoResult closed = Concerning(file.Close(), target);
     marked = writer.MarkedEntries();
     return failed ? failed : flushed ? flushed : closed;
@@ -292,8 +319,8 @@ IoResult WritePayload(const std::string& target, const std::string& source,
 // Steps 9 to 12 of a build: the directory, the image, the resources, the payload. `exePath` is
 // the executable file as found; `marked` counts the entries marked as it.
 IoResult WriteSfx(const std::string& source, const std::string& exeFile, const std::string& exePath,
-                  const std::string& target, const prutils::ResourceBytes& image, BuildHost& host,
-                  int& marked) {
+                  const std::string& target, std::optional<int64_t> epoch,
+                  const prutils::ResourceBytes& image, BuildHost& host, int& marked) {
     host.PumpMessages();
     std::string directory = TargetDirectory(target);
     if (directory.empty())
@@ -305,7 +332,7 @@ IoResult WriteSfx(const std::string& source, const std::string& exeFile, const s
         prresources::TransferIcon(exePath, target);
         prresources::TransferVersionInfo(exePath, target);
     }
-    return WritePayload(target, source, exeFile, host, marked);
+    return WritePayload(target, source, exeFile, epoch, host, marked);
 }
 
 std::string OnePerLine(const std::vector<std::string>& paths) {
@@ -361,6 +388,21 @@ std::string WindowsNameProblem(std::string_view component) {
     return {};
 }
 
+std::optional<int64_t> ParseSourceDateEpoch(std::string_view text) {
+    constexpr int64_t kLatest = 253402300799; // 9999-12-31 23:59:59 UTC
+    if (text.empty() || text.size() > 12)
+        return std::nullopt;
+    int64_t seconds = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        seconds = seconds * 10 + (c - '0');
+    }
+    if (seconds > kLatest)
+        return std::nullopt;
+    return seconds;
+}
+
 void SeedIdentifier(uint32_t seed) {
     g_identifierRandom.seed(seed);
 }
@@ -397,13 +439,24 @@ BuildResult BuildSfx(std::string_view sourceText, std::string_view exeText,
             "Incorrect target executable file extension\r\nIt must be .EXE\r\n\r\n%s", target));
         return {BuildOutcome::Rejected, {}};
     }
+    std::optional<int64_t> epoch;
+    if (flags.SourceDateEpoch) {
+        epoch = ParseSourceDateEpoch(*flags.SourceDateEpoch);
+        if (!epoch) {
+            prdialogs::ShowError(Fill("SOURCE_DATE_EPOCH is not a valid time\r\nIt must be a "
+                                      "number of seconds since 1970-01-01 00:00:00 UTC\r\n\r\n%s",
+                                      *flags.SourceDateEpoch));
+            return {BuildOutcome::Rejected, {}};
+        }
+    }
     if (!flags.OverwriteTarget && fsys::FileExists(target) &&
         !prdialogs::AskYesNo("Target file already exists\r\nOverwrite?", false))
         return {BuildOutcome::Declined, {}};
 
     host.EnterBusyState();
     int marked = 0;
-    IoResult failed = WriteSfx(source, exeFile, exePaths.front(), target, image, host, marked);
+    IoResult failed =
+        WriteSfx(source, exeFile, exePaths.front(), target, epoch, image, host, marked);
     host.LeaveBusyState();
     if (failed)
         return {BuildOutcome::Failed, failed->message, failed->path};

@@ -6,6 +6,8 @@
 #include "ownresource.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +17,8 @@ struct BuildFlags {
     bool OverwriteTarget = false; // replace an existing target without asking
     bool ShowCompletion = true;   // announce a successful build
     bool PathsGiven = false;      // paths came from the command line: remember nothing
+    // The value of SOURCE_DATE_EPOCH when it is set: the build is then reproducible.
+    std::optional<std::string> SourceDateEpoch;
 };
 
 // What the pipeline does to its front end. A headless build uses these defaults: no window to
@@ -62,6 +66,10 @@ inline constexpr size_t kLongestStoredName = kLongestWindowsPath - kShortestWork
 
 // Why a stored name cannot be unpacked on Windows, or empty when it can.
 std::string WindowsNameProblem(std::string_view component);
+
+// Seconds since 1970-01-01 00:00:00 UTC from a SOURCE_DATE_EPOCH value: decimal digits only,
+// at most 253402300799 (the end of the year 9999); nothing when the text is not such a number.
+std::optional<int64_t> ParseSourceDateEpoch(std::string_view text);
 
 // The random generator behind the identifier; seeded once at start-up.
 void SeedIdentifier(uint32_t seed);

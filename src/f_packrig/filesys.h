@@ -69,6 +69,8 @@ class OutFile {
     // Opens an existing file for writing, positioned at its end.
     IoResult OpenAtEnd(const std::string& path);
     IoResult Write(const void* data, size_t count);
+    // Rewrites `count` bytes at `offset`, which lies before Position(); the position stays.
+    IoResult WriteAt(uint64_t offset, const void* data, size_t count);
     // Closes the file; a failing close (delayed write error) is reported.
     IoResult Close();
     uint64_t Position() const { return position_; }
@@ -117,5 +119,9 @@ bool RunsResourceTransfer();
 
 // A seed for the identifier's random generator from the high-resolution clock.
 uint32_t RandomSeed();
+
+// The local MS-DOS date and time of a moment given in seconds since 1970-01-01 00:00:00 UTC,
+// converted as a file's last-write time is.
+uint32_t LocalDosTimeOf(int64_t unixSeconds);
 
 } // namespace fsys

@@ -404,4 +404,15 @@ uint32_t RandomSeed() {
     return static_cast<uint32_t>(ns) ^ static_cast<uint32_t>(getpid());
 }
 
+IoResult OutFile::WriteAt(uint64_t offset, const void* data, size_t count) {
+    ssize_t n = pwrite(static_cast<int>(handle_), data, count, static_cast<off_t>(offset));
+    if (n < 0)
+        return LastError();
+    return static_cast<size_t>(n) == count ? IoResult{} : ShortWrite();
+}
+
+uint32_t LocalDosTimeOf(int64_t unixSeconds) {
+    return DosDateTime(static_cast<time_t>(unixSeconds));
+}
+
 } // namespace fsys

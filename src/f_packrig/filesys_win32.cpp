@@ -236,4 +236,30 @@ uint32_t RandomSeed() {
     return GetTickCount();
 }
 
+IoResult OutFile::WriteAt(uint64_t offset, const void* data, size_t count) {
+    HANDLE h = AsHandle(handle_);
+    LARGE_INTEGER at{}, end{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    end.QuadPart = static_cast<LONGLONG>(position_);
+    DWORD written = 0;
+    if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) ||
+        !WriteFile(h, data, static_cast<DWORD>(count), &written, nullptr) ||
+        !SetFilePointerEx(h, end, nullptr, FILE_BEGIN))
+        return LastError();
+    return written == count ? IoResult{} : ShortWrite();
+}
+
+uint32_t LocalDosTimeOf(int64_t unixSeconds) {
+    constexpr int64_t kEpochOffset = 11644473600; // 1601-01-01 to 1970-01-01, in seconds
+    uint64_t ticks = static_cast<uint64_t>(unixSeconds + kEpochOffset) * 10000000u;
+    FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    uint32_t dos = LocalDosTime(utc);
+    if (dos != 0)
+        return dos;
+    // Outside the MS-DOS range: its first or its last moment.
+    return unixSeconds < 315532800
+               ? (1u << 21) | (1u << 16)
+               : (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
+}
+
 } // namespace fsys

@@ -13,4 +13,10 @@ inline constexpr int kWindowUnavailable = 1;
 // kWindowUnavailable when there is no window to show.
 int RunMainWindow(const WindowStart& start, const prutils::ResourceBytes& image);
 
+#ifndef _WIN32
+// True when the Linux window can be shown: a display, or a Qt platform chosen through
+// QT_QPA_PLATFORM. Reads only the environment, so the headless builder can ask without Qt.
+bool WindowSystemAvailable();
+#endif
+
 } // namespace fpackrig

@@ -21,8 +21,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include <cstdlib>
-
 namespace fpackrig {
 
 namespace {
@@ -314,15 +312,6 @@ std::unique_ptr<QWidget> CreateMainWindow(const WindowStart& start,
 
 void ShowMainWindow(QWidget& window) {
     static_cast<MainWindow&>(window).Show();
-}
-
-bool WindowSystemAvailable() {
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(name);
-        if (value && *value)
-            return true;
-    }
-    return false;
 }
 
 int RunMainWindow(const WindowStart& start, const prutils::ResourceBytes& image) {

@@ -19,7 +19,4 @@ std::unique_ptr<QWidget> CreateMainWindow(const WindowStart& start,
 // automatic build of paths-given mode.
 void ShowMainWindow(QWidget& window);
 
-// True when a Qt window can be shown: a display, or a platform chosen through QT_QPA_PLATFORM.
-bool WindowSystemAvailable();
-
 } // namespace fpackrig

@@ -7,6 +7,8 @@
 #include "language.h"
 #include "version.h"
 
+#include <cstdlib>
+
 namespace packrig {
 
 namespace {
@@ -25,6 +27,8 @@ StartupState ReadSwitches(const prutils::CommandLine& commandLine) {
     state.flags.ShowCompletion = !commandLine.FindCmdLineSwitch("c");
     state.Headless = commandLine.FindCmdLineSwitch("h");
     state.flags.PathsGiven = commandLine.PositionalParamCount() >= 3;
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"))
+        state.flags.SourceDateEpoch = epoch;
     return state;
 }
 

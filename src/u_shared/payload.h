@@ -53,4 +53,10 @@ inline void MakeArchiveId(uint32_t r, ArchiveId& id) {
     }
 }
 
+// The identifier's number for a 64-bit hash of the payload: folded into 0 .. 0x7FFFFFFE, the
+// range of a drawn identifier.
+inline uint32_t IdentifierFromHash(uint64_t hash) {
+    return static_cast<uint32_t>(hash % 0x7FFFFFFFu);
+}
+
 } // namespace payload

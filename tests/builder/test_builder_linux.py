@@ -14,6 +14,7 @@ sys.path.insert(0, os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "tests", "tool
 import sfxfile  # noqa: E402
 
 PACKRIG = os.environ["PACKRIG"]
+WINDOW = os.path.join(os.path.dirname(PACKRIG), os.pardir, "libexec", "packrig", "packrig-window")
 SFXHEAD = os.path.join(os.environ["PACKRIG_SHIP_DIR"], "sfxhead.exe")
 MIB = 1048576
 HINT = ("The executable file is named relative to the source directory, as in setup.exe or "
@@ -272,6 +273,19 @@ class CommandLineTest(BuilderTest):
             self.assertIn("packrig [-o] [-c] [-h] <sourcedir> <executablefile> <targetfile>",
                           result.stderr)
             self.assertFalse(os.path.exists(self.target))
+
+    @unittest.skipUnless(os.path.exists(WINDOW), "this build has no window program")
+    def test_window_mode_runs_the_window_program_with_the_same_arguments(self):
+        # Paths-given mode builds at once and ends; the offscreen platform needs no display.
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen",
+                   XDG_CONFIG_HOME=os.path.join(self.dir, "config"),
+                   XDG_RUNTIME_DIR=self.dir)
+        result = subprocess.run([PACKRIG, "-o", "-c", self.src, "setup.bat", self.target],
+                                env=env, capture_output=True, text=True,
+                                stdin=subprocess.DEVNULL, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        marked = [e.name for e in sfxfile.parse(self.target).entries if e.is_exe]
+        self.assertEqual(marked, [b"setup.bat"])
 
     def test_bare_target_name_cannot_create_its_directory(self):
         result = subprocess.run([PACKRIG, "-h", "-c", self.src, "setup.bat", "bare.exe"],

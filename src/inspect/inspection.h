@@ -1,0 +1,113 @@
+// Reading an SFX file the way its runtime module reads it, for packrig-inspect: the same payload
+// code (archive.h) over a host whose input is the file and whose output is either nothing (to
+// list and verify) or a folder (to extract). The host records every entry as it passes.
+#pragma once
+
+#include "archive.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace inspect {
+
+// Where the input comes from; a system error code (Win32 numbering) travels beside each failure.
+class Source {
+  public:
+    virtual ~Source() = default;
+    virtual bool Seek(int64_t pos) = 0;
+    virtual bool Read(void* buf, uint32_t n, uint32_t* got) = 0;
+    virtual int64_t Size() = 0;
+    virtual uint32_t LastError() = 0;
+};
+
+// Where unpacked files go. Paths are relative to the target folder, as stored ("\" or "/"
+// between components). The default does nothing and always succeeds.
+class Sink {
+  public:
+    virtual ~Sink() = default;
+    virtual void MakeFolder(const char* /*rel*/) {}
+    virtual bool CreateOutput(const char* /*rel*/) { return true; }
+    virtual bool WriteOutput(const void* /*data*/, uint32_t /*n*/) { return true; }
+    virtual void FinishOutput(uint32_t /*dosTime*/) {}
+    virtual void SetAttributes(const char* /*rel*/, uint32_t /*attr*/) {}
+    virtual uint32_t LastError() { return 0; }
+};
+
+struct EntryInfo {
+    std::string name; // stored bytes (Windows ANSI code page)
+    int64_t size = 0;
+    uint32_t time = 0; // MS-DOS date and time
+    uint32_t attr = 0;
+    uint32_t checksum = 0;
+    bool marked = false;
+};
+
+struct Inspection {
+    int64_t fileSize = 0;
+    int64_t imageEnd = 0;
+    bool hasId = false;
+    std::string id;
+    std::vector<EntryInfo> entries; // every entry up to the first fault
+    uint32_t code = 0;              // 0 when the runtime module would unpack and start the file
+    std::string subject;            // the entry's relative path when the fault concerns it
+    bool IsSound() const { return code == 0; }
+};
+
+// The host of the payload code: reads from `source`, writes to `sink`, records entries.
+class Host {
+  public:
+    Host(Source& source, Sink& sink, sfx::RunState& run, Inspection& out)
+        : source_(source), sink_(sink), run_(run), out_(out) {}
+
+    bool Seek(int64_t pos) { return Track(source_.Seek(pos), true); }
+    bool Read(void* buf, uint32_t n, uint32_t* got) {
+        return Track(source_.Read(buf, n, got), true);
+    }
+    int64_t Size() { return source_.Size(); }
+    uint32_t LastError() { return lastError_; }
+    void Pump() {}
+    void Progress() {}
+    void MakeFolder(const char* path) { sink_.MakeFolder(Relative(path)); }
+    bool CreateOutput(const char* path) { return Track(sink_.CreateOutput(Relative(path)), false); }
+    bool WriteOutput(const void* data, uint32_t n);
+    void FinishOutput(uint32_t dosTime);
+    void SetAttributes(const char* path, uint32_t attr);
+    bool RecordUnpacked(const char* path);
+
+    // The path of the last marked entry, which RecordUnpacked takes out of the run state to tell
+    // which entry carried the mark.
+    const std::string& LastMarked() const { return lastMarked_; }
+
+  private:
+    bool Track(bool ok, bool input);
+    const char* Relative(const char* path) const { return path + sfx::TextLength(run_.workDir); }
+
+    Source& source_;
+    Sink& sink_;
+    sfx::RunState& run_;
+    Inspection& out_;
+    EntryInfo current_;
+    std::string lastMarked_;
+    uint32_t lastError_ = 0;
+};
+
+// Runs the runtime module's checks and unpack loop over `source` into `sink`, with `folder`
+// (empty, or ending in "/") before every unpacked path. With `listAfterRefusal`, entries are
+// walked and listed also when the checking pass has refused the file (nothing is unpacked then
+// only if `sink` writes nothing).
+Inspection Inspect(Source& source, Sink& sink, const std::string& folder, bool listAfterRefusal);
+
+// The runtime module's report for the fault: its system text with the file's path or the
+// entry's path in place, on one line.
+std::string Reason(const Inspection& result, const std::string& path);
+
+// The listing as text lines and as JSON.
+std::string FormatText(const Inspection& result, const std::string& path);
+std::string FormatJson(const Inspection& result, const std::string& path);
+
+// "YYYY-MM-DD HH:MM:SS" of an MS-DOS date and time.
+std::string DosTimeText(uint32_t dosTime);
+
+} // namespace inspect

@@ -1,0 +1,47 @@
+// Entry steps shared by the Linux builder and its window program.
+#include "entry_posix.h"
+
+#include "usage.h"
+#include "window.h"
+
+#include <iostream>
+#include <unistd.h>
+#include <vector>
+
+namespace packrig {
+
+namespace {
+
+std::string OwnPath(const char* argv0) {
+    std::vector<char> buffer(4096);
+    ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    return n > 0 ? std::string(buffer.data(), static_cast<size_t>(n)) : std::string(argv0);
+}
+
+} // namespace
+
+void PrintUsage() {
+    for (const char* line : fcmdline::kUsageLines)
+        std::cerr << line << '\n';
+}
+
+int RunEntry(int argc, char** argv, WindowMode windowMode) {
+    prutils::CommandLine commandLine(OwnPath(argv[0]),
+                                     std::vector<std::string>(argv + 1, argv + argc), false);
+    StartupState state;
+    int exitCode = StartBuilder(commandLine, state);
+    if (state.Headless && !state.flags.PathsGiven)
+        PrintUsage();
+    if (exitCode >= 0)
+        return exitCode;
+    return windowMode(commandLine, state, argv);
+}
+
+int ExplainNoDisplay() {
+    std::cerr << "packrig: the window needs a display (DISPLAY or WAYLAND_DISPLAY); without one, "
+                 "use -h with three paths.\n";
+    PrintUsage();
+    return fpackrig::kWindowUnavailable;
+}
+
+} // namespace packrig

@@ -1,0 +1,23 @@
+// What the two Linux programs share at their entry: the headless builder `packrig` and the
+// window program that it starts for window mode both read the same command line the same way.
+#pragma once
+
+#include "startup.h"
+
+namespace packrig {
+
+void PrintUsage();
+
+// What runs window mode, given the command line, the start-up state and main's argv.
+using WindowMode = int (*)(const prutils::CommandLine& commandLine, const StartupState& state,
+                           char** argv);
+
+// The whole run of a Linux entry: the command line of this process (its own file as argument
+// 0), everything up to the window (see StartBuilder) with the usage printed after a headless
+// start without three paths, then `windowMode` when window mode is to run. Returns the exit code.
+int RunEntry(int argc, char** argv, WindowMode windowMode);
+
+// Window mode without a window system: says why and what to do instead. Returns the exit code.
+int ExplainNoDisplay();
+
+} // namespace packrig

@@ -1,0 +1,143 @@
+"""examples/cmake-app against the installed CMake package: `cmake --install` into a scratch
+prefix, then one configure and build of the example give an SFX file that wears the example
+program's icon and version (read with the tests' PE reader), that the installed packrig-inspect
+finds sound, is built again exactly when its tree changes, is byte-identical
+across builds under SOURCE_DATE_EPOCH, and runs under wine."""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "tests", "tools"))
+import sfxfile  # noqa: E402
+from wineharness import wine_env  # noqa: E402
+
+BUILD = os.environ["PACKRIG_BUILD_DIR"]
+CMAKE = os.environ["CMAKE_COMMAND"]
+EXAMPLE = os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "examples", "cmake-app")
+# The example program and the shipped runtime module are 32-bit.
+WINE32 = "wine"
+
+
+def resources(path):
+    """{(type, name or None for icon groups, language): data} of a PE file, by the tests' PE
+    reader. Icon groups are keyed without their name, which the SFX file keeps its own."""
+    dump = subprocess.run([os.environ["PRRES_TOOL"], "dump", path], capture_output=True,
+                          text=True, check=True).stdout
+    found = {}
+    for line in dump.splitlines():
+        if not line:
+            continue
+        kind, name, language, _size, data = line.split(" ")
+        found[(kind, None if kind == "#14" else name, language)] = data
+    return found
+
+
+def can_run_32bit():
+    probe = subprocess.run(["/usr/lib/wine/wine", "--version"], capture_output=True)
+    binfmt = "/proc/sys/fs/binfmt_misc/qemu-i386"
+    emulated = os.path.exists(binfmt) and "enabled" in open(binfmt).read()
+    return probe.returncode == 0 and not emulated
+
+
+class CmakeAppTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="packrig-cmake-app-")
+        cls.prefix = os.path.join(cls.dir, "prefix")
+        cls.app = os.path.join(cls.dir, "app")
+        subprocess.run([CMAKE, "--install", BUILD, "--prefix", cls.prefix, "--component",
+                        "builder"], check=True, stdout=subprocess.DEVNULL)
+        env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
+        subprocess.run([CMAKE, "-S", EXAMPLE, "-B", cls.app, "-G", "Ninja",
+                        "-DCMAKE_PREFIX_PATH=" + cls.prefix], check=True, env=env,
+                       stdout=subprocess.DEVNULL)
+        cls.sfx = os.path.join(cls.app, "cmake-app-setup.exe")
+        cls.tree = os.path.join(cls.app, "tree")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir)
+
+    def build(self, **extra):
+        """Builds the example; True when the SFX file was built (again)."""
+        env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
+        env.update(extra)
+        result = subprocess.run([CMAKE, "--build", self.app], env=env, capture_output=True,
+                                text=True)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        return "Building the SFX file" in result.stdout
+
+    def entries(self):
+        return {e.name: e for e in sfxfile.parse(self.sfx).entries}
+
+    def test_1_sfx_file_wears_the_program_icon_and_version(self):
+        self.build()
+        program = resources(os.path.join(self.tree, "hello.exe"))
+        sfx = resources(self.sfx)
+        for key in program:
+            self.assertIn(key[0], ("#3", "#14", "#16"))
+            self.assertEqual(sfx.get(key), program[key], key)
+        version = bytes.fromhex(program[("#16", "#1", "0409")])
+        self.assertIn("1.4.2.7".encode("utf-16-le"), version)
+        inspect = subprocess.run([os.path.join(self.prefix, "bin", "packrig-inspect"), "--json",
+                                  self.sfx], capture_output=True, text=True)
+        self.assertEqual(inspect.returncode, 0, inspect.stderr)
+        listing = json.loads(inspect.stdout)
+        self.assertTrue(listing["sound"])
+        self.assertEqual([e["name"] for e in listing["entries"] if e["marked"]], ["hello.exe"])
+
+    def test_2_rebuilt_when_the_tree_changes_and_only_then(self):
+        self.build()
+        self.assertFalse(self.build())
+        with open(os.path.join(self.tree, "greeting.txt"), "a") as f:
+            f.write("A second line.\n")
+        self.assertTrue(self.build())
+        self.assertIn(b"A second line.", self.entries()[b"greeting.txt"].data)
+        added = os.path.join(self.tree, "added.txt")
+        with open(added, "w") as f:
+            f.write("added\n")
+        self.assertTrue(self.build())
+        self.assertIn(b"added.txt", self.entries())
+        os.remove(added)
+        self.assertTrue(self.build())
+        self.assertNotIn(b"added.txt", self.entries())
+        self.assertFalse(self.build())
+
+    def rebuilt_bytes(self, **extra):
+        """The SFX file after touching a file of the tree (a new time, clamped under
+        SOURCE_DATE_EPOCH) and building again."""
+        os.utime(os.path.join(self.tree, "greeting.txt"))
+        self.assertTrue(self.build(**extra))
+        with open(self.sfx, "rb") as f:
+            return f.read()
+
+    def reconfigure(self, *args):
+        subprocess.run([CMAKE, *args, self.app], check=True, stdout=subprocess.DEVNULL)
+
+    def test_3_source_date_epoch_gives_the_same_bytes(self):
+        epoch = "1700000000"
+        first = self.rebuilt_bytes(SOURCE_DATE_EPOCH=epoch)
+        self.assertEqual(self.rebuilt_bytes(SOURCE_DATE_EPOCH=epoch), first)
+        self.assertNotEqual(self.rebuilt_bytes(), self.rebuilt_bytes())
+        # A value given when configuring serves a build whose environment has none.
+        self.reconfigure("-DSOURCE_DATE_EPOCH=" + epoch)
+        self.assertEqual(self.rebuilt_bytes(), self.rebuilt_bytes(SOURCE_DATE_EPOCH=epoch))
+        self.reconfigure("-USOURCE_DATE_EPOCH")
+
+    def test_4_sfx_file_runs_under_wine(self):
+        if not can_run_32bit():
+            self.skipTest("32-bit programs cannot run here")
+        self.build()
+        result = subprocess.run([WINE32, self.sfx, "first", "second argument"], env=wine_env(),
+                                capture_output=True, timeout=300)
+        # 40 plus the number of arguments; 1 if greeting.txt was not unpacked beside it.
+        self.assertEqual(result.returncode, 42, result.stdout + result.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
