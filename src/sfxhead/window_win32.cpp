@@ -23,6 +23,10 @@ HFONT g_smallFont;
 const RunState* g_run;
 uint8_t g_langIndex;
 char g_webAddress[128];
+// The bar as last painted: a refresh that would paint the same is left out, since with many
+// small files most chunks move the bar by less than a pixel and a percent.
+int g_paintedEnd = -1;
+char g_paintedPercent[8];
 
 HFONT MakeFont(int height) {
     return CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0,
@@ -47,6 +51,18 @@ void DrawBarPart(HDC dc, RECT part, int x, const char* text, int textColour, int
                 static_cast<UINT>(TextLength(text)), nullptr);
 }
 
+bool SameText(const char* a, const char* b) {
+    while (*a != 0 && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+float Fraction() {
+    return g_run ? ProgressFraction(g_run->doneSize, g_run->totalSize) : 0.0f;
+}
+
 void PaintProgress(HWND window) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window, &ps);
@@ -60,10 +76,12 @@ void PaintProgress(HWND window) {
     DrawText(dc, 16, 12, InitText(g_langIndex));
     DrawText(dc, 16, 32, WaitText(g_langIndex));
 
-    float f = g_run ? ProgressFraction(g_run->doneSize, g_run->totalSize) : 0.0f;
+    float f = Fraction();
     char percent[8];
     PercentText(f, percent);
     int b = BarEnd(f);
+    g_paintedEnd = b;
+    CopyText(g_paintedPercent, sizeof g_paintedPercent, percent);
     int x = (kBarWidth - TextWidth(dc, percent)) / 2 + kBarLeft;
 
     RECT outer = {0, 0, kWidth, kHeight};
@@ -121,6 +139,11 @@ void PumpMessages() {
 
 void RefreshProgressBar() {
     if (g_window == nullptr)
+        return;
+    float f = Fraction();
+    char percent[8];
+    PercentText(f, percent);
+    if (BarEnd(f) == g_paintedEnd && SameText(percent, g_paintedPercent))
         return;
     InvalidateRect(g_window, &kBarInner, FALSE);
     UpdateWindow(g_window);

@@ -163,6 +163,34 @@ class UnpackTest(SfxTestCase):
         self.assertEqual(folders[-1], win_root)
 
 
+class CleanupScaleTest(SfxTestCase):
+    SESSION_MANAGER = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
+
+    def test_thousands_of_files_registered_once_in_order_behind_earlier_entries(self):
+        subprocess.run([WINE, "reg", "delete", self.SESSION_MANAGER, "/v",
+                        "PendingFileRenameOperations", "/f"], env=wine_env(),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        seeded = subprocess.run([WINE, os.path.join(WIN_DIR, "callfloor.exe"), "register",
+                                 "C:\\earlier\\run.txt"], env=wine_env(), timeout=120)
+        self.assertEqual(seeded.returncode, 0)
+        files = [Entry("d%02d\\f%04d.txt" % (i % 20, i), b"%d" % i, attr=0x21)
+                 for i in range(3000)]
+        entries = self.recorder_entries(exit_code=0) + files
+        result = run_sfx(self.write(entries))
+        self.assertEqual(result.returncode, 0, result.stdout)
+
+        deletions = pending_deletions()
+        self.assertEqual(deletions[0], "\\??\\C:\\earlier\\run.txt")
+        root = deletions[-1]
+        self.assertTrue(root.startswith("\\??\\C:\\") and root.endswith("\\~sfx" + ID), root)
+        self.assertEqual(deletions[1:len(entries) + 1],
+                         [root + "\\" + e.name.decode() for e in entries])
+        folders = deletions[len(entries) + 1:-1]
+        self.assertEqual(sorted(folders),
+                         sorted([root + "\\bin"] + [root + "\\d%02d" % d for d in range(20)]))
+        self.assertTrue(os.access(os.path.join(work_dir(), "d01", "f0001.txt"), os.W_OK))
+
+
 @unittest.skipUnless(os.path.exists(os.environ.get("PACKRIG_TESTHEAD", "")),
                      "needs a Linux builder that embeds this module")
 class BuilderTest(SfxTestCase):
