@@ -3,7 +3,10 @@
 one or more runtime modules against the bare calls of the callfloor helper, all in this one
 run. "unpack" runs from the start of the process until the started program ran (for callfloor:
 until its files are written), "clean-up" from then until the process has ended. Each run starts
-from the same fresh registry, so no run sees the delayed deletions of another.
+from the same fresh registry, so no run sees the delayed deletions of another. Unpacking is
+given as a ratio to callfloor's create phase, clean-up as a ratio to callfloor clearing the
+attributes alone (the part of the clean-up that needs one call per file). Every figure is the
+best of --repeat runs, taken in rounds through all commands.
 
     python3 bench/cleanup_bench.py [--counts 1000,2000] [label=sfxhead.exe ...]
 
@@ -80,15 +83,6 @@ def stamp_seconds(path):
         return int(f.read()) / 1e7 - 11644473600
 
 
-def best_of(repeat, command, stamp):
-    """The shortest of `repeat` runs, separately for both phases."""
-    runs = []
-    for _ in range(repeat):
-        fresh_start()
-        runs.append(timed(command, stamp))
-    return min(r[0] for r in runs), min(r[1] for r in runs)
-
-
 def timed(command, stamp):
     """Seconds until the stamp was written and from then to the end of the command."""
     if os.path.exists(stamp):
@@ -123,26 +117,34 @@ def main():
         [("sfxhead", os.path.join(WIN_DIR, "sfxhead.exe"))]
     os.makedirs(WORK, exist_ok=True)
     make_prefix()
-    stamp = os.path.join(WORK, "stamp.txt")
-    header = "| N | callfloor create | callfloor clean-up |"
+    stamp = windows_path(os.path.join(WORK, "stamp.txt"))
+    header = "| N | callfloor create | callfloor clean-up | callfloor clearing only |"
     for label, _ in modules:
         header += " %s unpack | %s clean-up |" % (label, label)
     print(header)
-    print("|---:" * (3 + 2 * len(modules)) + "|")
+    print("|---:" * (4 + 2 * len(modules)) + "|")
     for count in (int(c) for c in args.counts.split(",")):
         floor_dir = windows_path(os.path.join(WORK, "floor")) + "\\"
-        create, clean = best_of(args.repeat, [WINE, callfloor(), "files", floor_dir, str(count), str(FOLDERS),
-                               str(BYTES), windows_path(stamp)], stamp)
-        row = "| %d | %.2f s | %.2f s |" % (count, create, clean)
-        for _, module in modules:
+        floor = [WINE, callfloor(), "files", floor_dir, str(count), str(FOLDERS), str(BYTES), stamp]
+        commands = [floor, floor + ["clear-only"]]
+        for label, module in modules:
             with open(module, "rb") as f:
                 image = f.read()
-            path = os.path.join(WORK, "bench.exe")
+            path = os.path.join(WORK, "bench-%s.exe" % label)
             sfx_file(path, image, count)
-            unpack, cleanup = best_of(args.repeat, [WINE, path, "stamp", windows_path(stamp)],
-                                      stamp)
+            commands.append([WINE, path, "stamp", stamp])
+        # Rounds through all commands, so that a busy spell of the machine hits every one.
+        best = [(float("inf"), float("inf"))] * len(commands)
+        for _ in range(args.repeat):
+            for i, command in enumerate(commands):
+                fresh_start()
+                t = timed(command, os.path.join(WORK, "stamp.txt"))
+                best[i] = (min(best[i][0], t[0]), min(best[i][1], t[1]))
+        (create, clean), clear, rest = best[0], best[1][1], best[2:]
+        row = "| %d | %.2f s | %.2f s | %.2f s |" % (count, create, clean, clear)
+        for unpack, cleanup in rest:
             row += " %.2f s (%.2f x) | %.2f s (%.2f x) |" % (unpack, unpack / create, cleanup,
-                                                              cleanup / clean)
+                                                              cleanup / clear)
         print(row, flush=True)
     wineserver("-k")
     shutil.rmtree(WORK, ignore_errors=True)

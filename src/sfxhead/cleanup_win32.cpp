@@ -51,13 +51,13 @@ struct RegistryKey {
 
 // Appends the deletion of `path` as MoveFileExA would register it: converted from the ANSI code
 // page and made a full path (dropping "." and "..", turning "/" into "\"), except for a path
-// that already bypasses that with "\\?\". A path the system cannot convert is left out, as
-// MoveFileExA refuses it.
+// that already bypasses that with "\\?\". A path that MoveFileExA refuses (empty, longer than
+// MAX_PATH characters, or not convertible) is left out.
 bool AddDeletion(PendingList& list, const char* path) {
     static wchar_t wide[kPathCap];
     static wchar_t full[kPathCap];
     int n = MultiByteToWideChar(CP_ACP, 0, path, -1, wide, kPathCap);
-    if (n <= 1)
+    if (n <= 1 || n - 1 > MAX_PATH)
         return true;
     const wchar_t* form = wide;
     DWORD length = static_cast<DWORD>(n - 1);

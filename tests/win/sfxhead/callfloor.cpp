@@ -1,14 +1,17 @@
 // Test and benchmark helper: the Win32 calls that unpacking and clean-up need, and nothing else,
 // as the floor the runtime module is measured against. Its modes:
-//   callfloor files <folder\> <count> <folders> <bytes> <stampfile>
+//   callfloor files <folder\> <count> <folders> <bytes> <stampfile> [clear-only]
 //       creates <count> files of <bytes> bytes in <folders> sub-folders of <folder\> (create,
-//       write, set time, close, set attributes), writes the time into <stampfile>, then clears
+//       write, set time, close, set attributes), starts itself to write the time into
+//       <stampfile> as the runtime module starts its program, and waits for it; then clears
 //       each file's attributes and registers it for deletion at restart, then the sub-folders
-//       and <folder\> itself;
+//       and <folder\> itself; with clear-only it only clears the attributes;
 //   callfloor stamp <stampfile>        writes the time into <stampfile> (a program to start);
 //   callfloor register <path>          registers <path> for deletion at restart.
 // A time is the system time in 100-nanosecond units since 1601, in decimal.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -63,13 +66,16 @@ bool CreateFiles(const char* root, int count, int folders, int bytes) {
     return true;
 }
 
-void RegisterDeletions(const char* root, int count, int folders) {
+void RegisterDeletions(const char* root, int count, int folders, bool clearOnly) {
     for (int i = 0; i < count; ++i) {
         char path[MAX_PATH];
         FilePath(path, root, count, folders, i);
         SetFileAttributesA(path, 0);
-        MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        if (!clearOnly)
+            MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
+    if (clearOnly)
+        return;
     for (int d = 0; d < folders; ++d) {
         char folder[MAX_PATH];
         snprintf(folder, sizeof folder, "%sd%02d", root, d);
@@ -81,14 +87,32 @@ void RegisterDeletions(const char* root, int count, int folders) {
     MoveFileExA(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
+// Starts this program with "stamp <stampfile>" through the shell and waits for it.
+bool StartStamp(const char* stampFile) {
+    char self[MAX_PATH], parameters[MAX_PATH + 16];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    snprintf(parameters, sizeof parameters, "stamp \"%s\"", stampFile);
+    SHELLEXECUTEINFOA info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.lpFile = self;
+    info.lpParameters = parameters;
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExA(&info) || info.hProcess == nullptr)
+        return false;
+    WaitForSingleObject(info.hProcess, INFINITE);
+    CloseHandle(info.hProcess);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 7 && strcmp(argv[1], "files") == 0) {
+    if ((argc == 7 || argc == 8) && strcmp(argv[1], "files") == 0) {
         int count = atoi(argv[3]), folders = atoi(argv[4]);
-        if (!CreateFiles(argv[2], count, folders, atoi(argv[5])) || WriteStamp(argv[6]) != 0)
+        if (!CreateFiles(argv[2], count, folders, atoi(argv[5])) || !StartStamp(argv[6]))
             return 1;
-        RegisterDeletions(argv[2], count, folders);
+        RegisterDeletions(argv[2], count, folders, argc == 8 && strcmp(argv[7], "clear-only") == 0);
         return 0;
     }
     if (argc == 3 && strcmp(argv[1], "stamp") == 0)
