@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "archive.h"
-#include "cleanup.h"
+#include "cleanup_win32.h"
 #include "files_win32.h"
 #include "progress.h"
 #include "text.h"
@@ -23,37 +23,9 @@ char g_ownPath[MAX_PATH + 1];
 char g_scratch[kPathCap];
 int32_t g_exitCode;
 
-// The delayed deletions of the clean-up, through the real file system.
-struct CleanupHost {
-    void ClearAttributes(const char* path) { SetFileAttributesA(path, 0); }
-    void DeleteAtReboot(const char* path) {
-        MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    }
-    template <class F> void ForEachFolder(const char* folder, F f) {
-        char search[kPathCap];
-        CopyText(search, sizeof search, folder);
-        AppendText(search, sizeof search, "*.*");
-        WIN32_FIND_DATAA found;
-        HANDLE listing = FindFirstFileA(search, &found);
-        if (listing == INVALID_HANDLE_VALUE)
-            return;
-        const DWORD skipped = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | 0x08;
-        do {
-            const char* name = found.cFileName;
-            bool dots = name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                (found.dwFileAttributes & skipped) == 0 && !dots)
-                f(name);
-        } while (FindNextFileA(listing, &found));
-        FindClose(listing);
-    }
-};
-
 void ScheduleCleanup() {
-    CleanupHost host;
     TextBuffer& unpacked = g_files.Unpacked();
-    sfx::ScheduleCleanup(host, unpacked.Data(), unpacked.Length(), g_run.workDir, g_scratch,
-                         sizeof g_scratch);
+    RegisterCleanup(unpacked.Data(), unpacked.Length(), g_run.workDir, g_scratch, sizeof g_scratch);
 }
 
 void ShowReport(const char* subject, uint32_t code) {

@@ -23,6 +23,9 @@ HFONT g_smallFont;
 const RunState* g_run;
 uint8_t g_langIndex;
 char g_webAddress[128];
+// The bar as last painted: a refresh that would paint the same is left out, since with many
+// small files most chunks move the bar by less than a pixel and a percent.
+ProgressMarks g_painted = {-1, -1};
 
 HFONT MakeFont(int height) {
     return CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0,
@@ -47,6 +50,10 @@ void DrawBarPart(HDC dc, RECT part, int x, const char* text, int textColour, int
                 static_cast<UINT>(TextLength(text)), nullptr);
 }
 
+ProgressMarks CurrentMarks() {
+    return g_run ? MeasureProgress(g_run->doneSize, g_run->totalSize) : MeasureProgress(0, 0);
+}
+
 void PaintProgress(HWND window) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window, &ps);
@@ -60,11 +67,11 @@ void PaintProgress(HWND window) {
     DrawText(dc, 16, 12, InitText(g_langIndex));
     DrawText(dc, 16, 32, WaitText(g_langIndex));
 
-    ProgressMarks marks =
-        g_run ? MeasureProgress(g_run->doneSize, g_run->totalSize) : MeasureProgress(0, 0);
+    ProgressMarks marks = CurrentMarks();
     char percent[8];
     PercentText(marks.percent, percent);
     int b = marks.barEnd;
+    g_painted = marks;
     int x = (kBarWidth - TextWidth(dc, percent)) / 2 + kBarLeft;
 
     RECT outer = {0, 0, kWidth, kHeight};
@@ -122,6 +129,9 @@ void PumpMessages() {
 
 void RefreshProgressBar() {
     if (g_window == nullptr)
+        return;
+    ProgressMarks marks = CurrentMarks();
+    if (marks.barEnd == g_painted.barEnd && marks.percent == g_painted.percent)
         return;
     RECT bar = kBarInner; // a local copy, so that the rectangle costs no read-only data
     InvalidateRect(g_window, &bar, FALSE);

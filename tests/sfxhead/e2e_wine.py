@@ -163,6 +163,46 @@ class UnpackTest(SfxTestCase):
         self.assertEqual(folders[-1], win_root)
 
 
+class CleanupRegistryTest(SfxTestCase):
+    SESSION_MANAGER = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
+
+    def reg(self, *args):
+        return subprocess.run([WINE, "reg", *args[:1], self.SESSION_MANAGER, "/v",
+                               "PendingFileRenameOperations", *args[1:]], env=wine_env(),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+    def test_thousands_of_files_registered_once_in_order_behind_earlier_entries(self):
+        self.reg("delete", "/f")
+        seeded = subprocess.run([WINE, os.path.join(WIN_DIR, "callfloor.exe"), "register",
+                                 "C:\\earlier\\run.txt"], env=wine_env(), timeout=120)
+        self.assertEqual(seeded.returncode, 0)
+        files = [Entry("d%02d\\f%04d.txt" % (i % 20, i), b"%d" % i, attr=0x21)
+                 for i in range(3000)]
+        entries = self.recorder_entries(exit_code=0) + files
+        result = run_sfx(self.write(entries))
+        self.assertEqual(result.returncode, 0, result.stdout)
+
+        deletions = pending_deletions()
+        self.assertEqual(deletions[0], "\\??\\C:\\earlier\\run.txt")
+        root = deletions[-1]
+        self.assertTrue(root.startswith("\\??\\C:\\") and root.endswith("\\~sfx" + ID), root)
+        self.assertEqual(deletions[1:len(entries) + 1],
+                         [root + "\\" + e.name.decode() for e in entries])
+        folders = deletions[len(entries) + 1:-1]
+        self.assertEqual(sorted(folders),
+                         sorted([root + "\\bin"] + [root + "\\d%02d" % d for d in range(20)]))
+        self.assertTrue(os.access(os.path.join(work_dir(), "d01", "f0001.txt"), os.W_OK))
+
+    def test_a_value_of_another_type_is_left_alone(self):
+        self.reg("add", "/t", "REG_SZ", "/d", "not a list", "/f")
+        result = run_sfx(self.write(self.recorder_entries(exit_code=0)))
+        self.assertEqual(result.returncode, 0, result.stdout)
+        subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=120)
+        with open(os.path.join(PREFIX, "system.reg"), encoding="latin-1") as f:
+            self.assertIn('"PendingFileRenameOperations"="not a list"', f.read())
+        self.reg("delete", "/f")
+
+
 @unittest.skipUnless(os.path.exists(os.environ.get("PACKRIG_TESTHEAD", "")),
                      "needs a Linux builder that embeds this module")
 class BuilderTest(SfxTestCase):

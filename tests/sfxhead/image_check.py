@@ -15,13 +15,15 @@ MAX_SIZE = 24576
 
 # Functions that the first Win32 systems of both families (4.0) already export. Newer ones, such
 # as GetDiskFreeSpaceExA, SetFilePointerEx or GetFileSizeEx, must be looked up at run time:
-# a missing import stops the loader before the module can say anything.
+# a missing import stops the loader before the module can say anything. The few Unicode calls of
+# the clean-up are exported by both families; on the 95 family they fail, and the clean-up falls
+# back to MoveFileExA.
 EVERY_WIN32 = {
     "kernel32.dll": """CloseHandle CreateDirectoryA CreateFileA CreateProcessA DeleteFileA
         DosDateTimeToFileTime ExitProcess FileTimeToDosDateTime FileTimeToLocalFileTime
         FindClose FindFirstFileA FindNextFileA FormatMessageA FreeLibrary GetCommandLineA
         GetCurrentDirectoryA GetDiskFreeSpaceA GetExitCodeProcess GetFileAttributesA
-        GetFileSize GetFileTime GetFullPathNameA GetLastError GetLocaleInfoA
+        GetFileSize GetFileTime GetFullPathNameA GetFullPathNameW GetLastError GetLocaleInfoA
         GetModuleFileNameA GetModuleHandleA GetPrivateProfileStringA GetProcAddress
         GetProcessHeap GetShortPathNameA GetSystemDefaultLangID GetSystemDirectoryA
         GetTempPathA GetTickCount GetVersion GetVersionExA GetWindowsDirectoryA HeapAlloc
@@ -40,7 +42,7 @@ EVERY_WIN32 = {
         TextOutA""",
     "shell32.dll": "ShellExecuteA ShellExecuteExA",
     "advapi32.dll": """RegCloseKey RegCreateKeyExA RegDeleteValueA RegOpenKeyExA
-        RegQueryValueExA RegSetValueExA""",
+        RegQueryValueExA RegQueryValueExW RegSetValueExA RegSetValueExW""",
 }
 
 
