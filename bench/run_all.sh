@@ -4,16 +4,23 @@
 # (tests/sfxhead/bench_unpack.py), ByteSum against memcpy (bytesum_bench) and the size of the
 # shipped runtime module. Not a test: run it by hand on a quiet machine, after a build.
 #   sh bench/run_all.sh [build-dir]
-# Unpacking runs the x86_64 twin of the runtime module under wine64 unless PACKRIG_WIN_DIR and
-# WINE name the shipped i686 module and wine.
+# Unpacking runs the Windows programs that the build chose for wine (build/wine-mode.txt): the
+# shipped i686 runtime module under wine32, or its x86_64 twin under wine64; PACKRIG_WIN_DIR and
+# WINE override the choice.
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "${1:-build}")
 out=$(mktemp -d /var/tmp/packrig-bench-all.XXXXXX)
 trap 'rm -rf "$out"' EXIT
 
-export WINE=${WINE:-/usr/lib/wine/wine64} WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
-export PACKRIG_WIN_DIR=${PACKRIG_WIN_DIR:-$build/win64/bin} PACKRIG_WORK_DIR=$out
+if [ "$(cut -d: -f1 "$build/wine-mode.txt")" = win32 ]; then
+    default_wine=wine default_dir=$build/win/bin
+else
+    default_wine=/usr/lib/wine/wine64 default_dir=$build/win64/bin
+fi
+echo "Windows programs: $(cat "$build/wine-mode.txt")"
+export WINE=${WINE:-$default_wine} WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
+export PACKRIG_WIN_DIR=${PACKRIG_WIN_DIR:-$default_dir} PACKRIG_WORK_DIR=$out
 export WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 
 sh "$src/bench/build_bench.sh" "$build" > "$out/build.txt"

@@ -2,9 +2,9 @@
 # The main job: builds Packrig, builds an SFX file from the example tree with the headless Linux
 # builder, shows what it wrote, and runs it under wine.
 #
-# The shipped runtime module is a 32-bit Windows program. Where the machine cannot run 32-bit
-# programs (no 32-bit user mode in the kernel), wine32 cannot start it, so the demo also builds
-# the same SFX file around the runtime module's x86_64 twin and runs that one under wine64.
+# The shipped runtime module is a 32-bit Windows program. Where the build found that no 32-bit
+# program starts under wine32 here (build/wine-mode.txt), the demo also builds the same SFX
+# file around the runtime module's x86_64 twin and runs that one under wine64.
 set -eu
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
@@ -19,9 +19,8 @@ echo "== packrig -h -o -c examples/demo setup.bat $out/demo-sfx.exe"
 python3 tests/tools/sfxdump.py "$out/demo-sfx.exe"
 
 export WINEPREFIX="$PWD/$build/wineprefix-demo" WINEDEBUG=-all
-# 32-bit programs run natively when the 32-bit wine loader starts without an emulator behind it.
-if /usr/lib/wine/wine --version >/dev/null 2>&1 &&
-    ! grep -qs enabled /proc/sys/fs/binfmt_misc/qemu-i386; then
+echo "== Windows programs: $(cat "$build/wine-mode.txt")"
+if [ "$(cut -d: -f1 "$build/wine-mode.txt")" = win32 ]; then
     sfx="$out/demo-sfx.exe"
     wine=wine
 else

@@ -136,10 +136,10 @@ struct Session {
     }
 
     // Queues the executable file's group `source` in `language`, with its images, under the
-    // target's group name.
+    // target's group name. A group without images would leave the target with no icon at all.
     bool WriteSourceGroup(ResName source, ResName targetName, uint16_t language) {
         ResourceBytes group;
-        if (!FindGroup(exeView, source, language, group)) {
+        if (!FindGroup(exeView, source, language, group) || GroupCount(group) == 0) {
             return false;
         }
         for (uint32_t i = 0; i < GroupCount(group); ++i) {
