@@ -248,8 +248,9 @@ TEST_F(Pipeline, TimesMoveByTheOffsetInForceNow) {
     struct tm local {};
     localtime_r(&now, &local);
     long offset = local.tm_gmtoff; // +1 h in winter, +2 h in summer
-    EXPECT_EQ(entries.at(1).header.Time, DosTime(summer + offset));
-    EXPECT_EQ(entries.at(2).header.Time, DosTime(winter + offset));
+    uint32_t summerStored = entries.at(1).header.Time, winterStored = entries.at(2).header.Time;
+    EXPECT_EQ(summerStored, DosTime(summer + offset));
+    EXPECT_EQ(winterStored, DosTime(winter + offset));
     if (oldTz.empty())
         unsetenv("TZ");
     else

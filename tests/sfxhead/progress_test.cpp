@@ -136,7 +136,7 @@ TEST(Progress, FollowsTheRuleForLargeTotals) {
             for (int k = 0; k <= steps; ++k) {
                 auto at = static_cast<int64_t>(Wide(static_cast<uint64_t>(total)) * k / steps);
                 for (int64_t delta = -2; delta <= 2; ++delta)
-                    if (at + delta >= 0 && at + delta <= total)
+                    if (delta < 0 ? at >= -delta : total - at >= delta)
                         ExpectRule(at + delta, total);
             }
         }
