@@ -171,64 +171,6 @@ class PayloadTest(BuilderTest):
         self.assertIn(b"caf\xe9 \x80.txt", [e.name for e in sfxfile.parse(self.target).entries])
 
 
-class ReproducibleTest(BuilderTest):
-    EPOCH = "1700000000"  # 2023-11-14 22:13:20 UTC
-
-    def build(self, target, epoch=EPOCH):
-        result = run("-h", "-o", "-c", self.src, "setup.bat", target, SOURCE_DATE_EPOCH=epoch,
-                     TZ="UTC")
-        self.assertEqual(result.returncode, 0, result.stderr)
-        with open(target, "rb") as f:
-            return f.read()
-
-    def test_same_tree_gives_the_same_bytes_and_a_changed_byte_another_identifier(self):
-        make_tree(self.src)
-        first = self.build(self.target)
-        self.assertEqual(self.build(self.target + "2.exe"), first)
-        with open(os.path.join(self.src, "a", "b", "c", "deep.txt"), "r+b") as f:
-            f.write(b"D")
-        changed = self.build(self.target)
-        self.assertNotEqual(sfxfile.parse_bytes(changed).identifier,
-                            sfxfile.parse_bytes(first).identifier)
-        # Besides the identifier, only the changed file's entry differs.
-        before = {e.name: e for e in sfxfile.parse_bytes(first).entries}
-        after = {e.name: e for e in sfxfile.parse_bytes(changed).entries}
-        self.assertEqual([n for n in before if before[n] != after[n]], [b"a\\b\\c\\deep.txt"])
-
-    def test_identifier_is_ten_digits_in_range(self):
-        make_tree(self.src)
-        for epoch in ("0", "1", self.EPOCH, "4102444800"):
-            parsed = sfxfile.parse_bytes(self.build(self.target, epoch))
-            self.assertRegex(parsed.identifier, rb"^[0-9A-F]{10}$")
-            self.assertLess(int(parsed.identifier, 16), 0x7FFFFFFF)
-
-    def test_later_times_are_clamped_to_the_epoch(self):
-        files = make_tree(self.src)
-        old = time.mktime((2004, 2, 29, 13, 14, 15, 0, 0, -1))
-        for rel in files:
-            os.utime(os.path.join(self.src, rel), (old, old))
-        os.utime(os.path.join(self.src, "setup.bat"), (2000000000, 2000000000))
-        os.utime(os.path.join(self.src, ".hidden"), (1700000001, 1700000001))
-        parsed = sfxfile.parse_bytes(self.build(self.target))
-        times = {e.name: e.time for e in parsed.entries}
-        at_epoch = sfxfile.dos_time(2023, 11, 14, 22, 13, 20)
-        self.assertEqual(times[b"setup.bat"], at_epoch)
-        self.assertEqual(times[b".hidden"], at_epoch)
-        old_utc = time.gmtime(old)
-        self.assertEqual(times[b"a\\b\\c\\deep.txt"],
-                         sfxfile.dos_time(*old_utc[:6]))
-
-    def test_invalid_values_are_refused_and_nothing_is_written(self):
-        make_tree(self.src)
-        for value in ("", "abc", "-1", "+5", " 1", "1.5", "1e9", "0x10", "253402300800",
-                      "99999999999999999999"):
-            result = run("-h", "-o", "-c", self.src, "setup.bat", self.target,
-                         SOURCE_DATE_EPOCH=value)
-            self.assertEqual(result.returncode, 2, value)
-            self.assertIn("SOURCE_DATE_EPOCH is not a valid time", result.stderr)
-            self.assertFalse(os.path.exists(self.target), value)
-
-
 class FaultTest(BuilderTest):
     def test_full_file_system_gives_disk_full(self):
         make_tree(self.src)

@@ -1,0 +1,136 @@
+"""packrig-inspect on SFX files of the Linux builder: the listing in text and JSON, the verdict
+on sound and damaged files, and unpacking with names, times and the read-only bit."""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "tests", "tools"))
+import sfxfile  # noqa: E402
+
+PACKRIG = os.environ["PACKRIG"]
+INSPECT = os.environ["PACKRIG_INSPECT"]
+
+
+def inspect(*args):
+    return subprocess.run([INSPECT, *args], capture_output=True, text=True, timeout=120)
+
+
+class InspectTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="packrig-inspect-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        src = os.path.join(self.dir, "src")
+        os.makedirs(os.path.join(src, "Docs"))
+        self.files = {"setup.bat": b"@echo off\r\n", "Docs/Read me.txt": b"hello",
+                      "Docs/caf\u00e9.txt": b"", "locked.txt": b"keep"}
+        for rel, data in self.files.items():
+            with open(os.path.join(src, rel), "wb") as f:
+                f.write(data)
+        os.chmod(os.path.join(src, "locked.txt"), 0o444)
+        self.stamp = time.mktime((2021, 6, 5, 14, 30, 12, 0, 0, -1))
+        os.utime(os.path.join(src, "Docs", "Read me.txt"), (self.stamp, self.stamp))
+        self.sfx = os.path.join(self.dir, "out", "t.exe")
+        built = subprocess.run([PACKRIG, "-o", "-c", "-h", src, "setup.bat", self.sfx],
+                               capture_output=True, timeout=120)
+        self.assertEqual(built.returncode, 0, built.stderr)
+        with open(self.sfx, "rb") as f:
+            self.data = f.read()
+
+    def damaged(self, name, data):
+        path = os.path.join(self.dir, name + ".exe")
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def test_listing_text_and_json_agree_with_the_file(self):
+        parsed = sfxfile.parse(self.sfx)
+        text = inspect(self.sfx)
+        self.assertEqual(text.returncode, 0, text.stderr)
+        lines = text.stdout.splitlines()
+        self.assertIn("identifier " + parsed.identifier.decode(), lines)
+        self.assertIn("image %d" % parsed.image_end, lines)
+        self.assertIn("entry - 5 2021-06-05 14:30:12 00000020 %08X Docs\\Read me.txt"
+                      % [e for e in parsed.entries if e.name == b"Docs\\Read me.txt"][0].checksum,
+                      lines)
+        self.assertEqual(lines[-1], "status sound")
+        doc = json.loads(inspect("--json", self.sfx).stdout)
+        self.assertTrue(doc["sound"])
+        self.assertEqual([e["name"] for e in doc["entries"]],
+                         [e.name.decode("cp1252") for e in parsed.entries])
+        self.assertEqual([e["checksum"] for e in doc["entries"]],
+                         [e.checksum for e in parsed.entries])
+        self.assertEqual([e["name"] for e in doc["entries"] if e["marked"]], ["setup.bat"])
+        locked = [e for e in doc["entries"] if e["name"] == "locked.txt"][0]
+        self.assertEqual(locked["attributes"] & 1, 1)
+
+    def test_verify_refuses_damaged_files_with_the_runtime_reason(self):
+        self.assertEqual(inspect("--verify", self.sfx).returncode, 0)
+        offsets = sfxfile.payload_offsets(self.data)
+        flipped = bytearray(self.data)
+        flipped[len(self.data) - 30] ^= 0x10  # in the last entry's name or data
+        cases = {"flipped": bytes(flipped), "no-payload": self.data[:offsets[0][1]],
+                 "trailing-cut": self.data[:-1]}
+        for _, off in offsets[1:]:
+            cases["cut%d" % off] = self.data[:off + 3]
+        for name, data in cases.items():
+            with self.subTest(name):
+                path = self.damaged(name, data)
+                result = inspect("--verify", path)
+                self.assertEqual(result.returncode, 1, result.stdout)
+                self.assertIn(path + " is not a valid Win32 application (error 193)",
+                              result.stderr)
+                self.assertEqual(inspect(path).returncode, 1)
+        self.assertEqual(inspect("--verify", self.damaged("extra", self.data + b"x")).returncode,
+                         0, "data after the terminator is ignored")
+
+    def test_extract_unpacks_names_times_and_read_only(self):
+        out = os.path.join(self.dir, "x")
+        result = inspect("--extract", out, self.sfx)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for rel, data in self.files.items():
+            with open(os.path.join(out, rel), "rb") as f:
+                self.assertEqual(f.read(), data, rel)
+        self.assertEqual(int(os.stat(os.path.join(out, "Docs", "Read me.txt")).st_mtime),
+                         int(self.stamp))
+        self.assertFalse(os.stat(os.path.join(out, "locked.txt")).st_mode & 0o222)
+        self.assertTrue(os.stat(os.path.join(out, "setup.bat")).st_mode & 0o200)
+
+    def test_extract_refuses_before_writing_and_stays_inside(self):
+        escape = sfxfile.build(self.data[:sfxfile.image_end(self.data)],
+                               [sfxfile.Entry("a.txt", b"1"),
+                                sfxfile.Entry("..\\..\\escaped.txt", b"x", is_exe=1)])
+        flipped = bytearray(self.data)
+        flipped[len(self.data) - 30] ^= 0x10
+        for name, data in {"escape": escape, "flipped": bytes(flipped)}.items():
+            with self.subTest(name):
+                out = os.path.join(self.dir, "deep", "x-" + name)
+                result = inspect("--extract", out, self.damaged(name, data))
+                self.assertEqual(result.returncode, 1)
+                self.assertFalse(os.path.exists(out))
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "escaped.txt")))
+
+    def test_extract_never_follows_links_in_the_folder(self):
+        out = os.path.join(self.dir, "x")
+        elsewhere = os.path.join(self.dir, "elsewhere")
+        os.makedirs(out)
+        os.makedirs(elsewhere)
+        os.symlink(elsewhere, os.path.join(out, "Docs"))
+        result = inspect("--extract", out, self.sfx)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(os.listdir(elsewhere), [])
+
+    def test_usage_and_missing_file(self):
+        self.assertEqual(inspect().returncode, 2)
+        self.assertEqual(inspect("--bogus", self.sfx).returncode, 2)
+        self.assertEqual(inspect("--extract", self.sfx).returncode, 2)
+        self.assertEqual(inspect(os.path.join(self.dir, "missing.exe")).returncode, 2)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
