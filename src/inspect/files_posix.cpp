@@ -1,8 +1,6 @@
 // The SFX file and the extraction folder of packrig-inspect on Linux; see files_posix.h.
 #include "files_posix.h"
 
-#include "codepage.h"
-
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -81,15 +79,6 @@ bool FileSource::Read(void* buf, uint32_t n, uint32_t* got) {
     return true;
 }
 
-namespace {
-
-// A stored name component (Windows ANSI code page) as a Linux name (UTF-8).
-std::string Native(const std::string& stored) {
-    return prutils::ToUtf8(stored, prutils::CodePage::Windows1252);
-}
-
-} // namespace
-
 FolderSink::~FolderSink() {
     CloseOutput();
     if (root_ >= 0)
@@ -127,12 +116,12 @@ int FolderSink::OpenParent(const char* rel, std::string& last) {
             continue;
         }
         if (*p == 0) {
-            last = Native(last);
+            last = Utf8Name(last);
             return dir;
         }
         if (last.empty())
             continue;
-        last = Native(last);
+        last = Utf8Name(last);
         int next = openat(dir, last.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         int err = errno;
         close(dir);

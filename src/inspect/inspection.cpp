@@ -157,10 +157,6 @@ std::string Hex32(uint32_t v) {
     return text;
 }
 
-std::string Utf8Name(const std::string& stored) {
-    return prutils::ToUtf8(stored, prutils::CodePage::Windows1252);
-}
-
 std::string JsonString(const std::string& utf8) {
     std::string s = "\"";
     for (unsigned char c : utf8) {
@@ -186,6 +182,10 @@ int64_t DataBytes(const Inspection& r) {
 }
 
 } // namespace
+
+std::string Utf8Name(const std::string& stored) {
+    return prutils::ToUtf8(stored, prutils::CodePage::Windows1252);
+}
 
 std::string DosTimeText(uint32_t t) {
     char text[24];
