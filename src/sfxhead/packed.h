@@ -253,9 +253,15 @@ Outcome UnpackPackedEntries(Host& host, RunState& run, PackedRun<Host>& packed, 
         CopyText(run.fileName, kPathCap, run.workDir);
         AppendBytes(run.fileName, kPathCap, rec.name, nameLength);
         uint32_t sum = payload::ByteSum(rec.name, nameLength);
-        Outcome r = OpenEntryOutput(host, run, rec.header.IsExeFile != 0);
-        if (r.code == 0)
-            r = CopyPackedData(host, run, packed, rec, buffer, sum);
+        // As in UnpackEntries, which stays as it is so that the plain module keeps its bytes.
+        if (rec.header.IsExeFile != 0)
+            CopyText(run.launchPath, kPathCap, run.fileName);
+        if (!host.RecordUnpacked(run.fileName))
+            return Fail(kOutOfMemory, Subject::EntryPath);
+        MakeFoldersOnce(host, run);
+        if (!host.CreateOutput(run.fileName))
+            return Fail(SystemCode(host, kBadFormat), Subject::EntryPath);
+        Outcome r = CopyPackedData(host, run, packed, rec, buffer, sum);
         if (r.code == 0 && sum != rec.tail.Checksum)
             r = Fail(kBadFormat);
         if (r.code != 0)
