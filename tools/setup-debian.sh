@@ -9,7 +9,7 @@ apt-get install -y -qq --no-install-recommends \
     cmake ninja-build g++ python3 git dpkg-dev file \
     g++-mingw-w64-i686 binutils-mingw-w64-i686 \
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
-    libgtest-dev libbenchmark-dev clang libclang-rt-14-dev \
+    libgtest-dev libbenchmark-dev clang libclang-rt-14-dev liblzma-dev \
     wine wine64 wine32:i386 \
     xvfb xauth xdotool imagemagick util-linux procps \
     qt6-base-dev qt6-qpa-plugins fonts-liberation fonts-dejavu-core \
