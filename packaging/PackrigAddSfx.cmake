@@ -1,4 +1,5 @@
-# packrig_add_sfx(<name> SOURCE_DIR <dir> EXECUTABLE <relative path> OUTPUT <file> [DEPENDS ...])
+# packrig_add_sfx(<name> SOURCE_DIR <dir> EXECUTABLE <relative path> OUTPUT <file> [COMPRESS]
+#                 [DEPENDS ...])
 #
 # Adds the target <name>, built by default, that packs the tree SOURCE_DIR into the SFX file
 # OUTPUT with the headless builder; EXECUTABLE is the program of the tree that the SFX file
@@ -7,7 +8,8 @@
 # tree changes, when a file is added or removed, and when DEPENDS (targets or files, such as the
 # program that a target of this project puts into the tree) change. SOURCE_DATE_EPOCH in the
 # build's environment is handed to the builder; a value set when configuring (as a CMake variable
-# or in the environment) is used when the build's environment has none.
+# or in the environment) is used when the build's environment has none. COMPRESS writes a
+# compressed SFX file (packrig -z).
 if(CMAKE_VERSION VERSION_LESS 3.20)
   message(FATAL_ERROR "packrig_add_sfx needs CMake 3.20 or later (DEPFILE for every generator)")
 endif()
@@ -16,7 +18,7 @@ cmake_policy(PUSH)
 cmake_policy(VERSION 3.20...3.25)
 
 function(packrig_add_sfx name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "SOURCE_DIR;EXECUTABLE;OUTPUT" "DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "COMPRESS" "SOURCE_DIR;EXECUTABLE;OUTPUT" "DEPENDS")
   foreach(required SOURCE_DIR EXECUTABLE OUTPUT)
     if(NOT arg_${required})
       message(FATAL_ERROR "packrig_add_sfx(${name}): ${required} is missing")
@@ -40,7 +42,7 @@ function(packrig_add_sfx name)
   add_custom_command(OUTPUT ${output}
     COMMAND ${CMAKE_COMMAND} -DPACKRIG=$<TARGET_FILE:Packrig::packrig> -DSOURCE_DIR=${source_dir}
       -DEXECUTABLE=${arg_EXECUTABLE} -DOUTPUT=${output} -DDEPFILE=${depfile}
-      -DSOURCE_DATE_EPOCH=${epoch} -P ${script}
+      -DSOURCE_DATE_EPOCH=${epoch} -DCOMPRESS=${arg_COMPRESS} -P ${script}
     DEPENDS $<TARGET_FILE:Packrig::packrig> ${script} ${arg_DEPENDS}
     DEPFILE ${depfile}
     COMMENT "Building the SFX file ${output}"

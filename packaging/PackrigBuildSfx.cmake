@@ -10,7 +10,11 @@ if(NOT DEFINED ENV{SOURCE_DATE_EPOCH} AND NOT SOURCE_DATE_EPOCH STREQUAL "")
   set(ENV{SOURCE_DATE_EPOCH} "${SOURCE_DATE_EPOCH}")
 endif()
 
-execute_process(COMMAND ${PACKRIG} -h -o -c ${SOURCE_DIR} ${EXECUTABLE} ${OUTPUT}
+set(switches -h -o -c)
+if(COMPRESS)
+  list(APPEND switches -z)
+endif()
+execute_process(COMMAND ${PACKRIG} ${switches} ${SOURCE_DIR} ${EXECUTABLE} ${OUTPUT}
   RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "packrig could not build ${OUTPUT} (exit code ${result})")

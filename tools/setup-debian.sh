@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs what Packrig needs to build and test on Debian 12 (run as root). Everything comes from
-# Debian's packages.
+# Debian's packages; liblzma for the Windows builder is built here from Debian's source package.
 set -eu
 export DEBIAN_FRONTEND=noninteractive
 dpkg --add-architecture i386
@@ -12,4 +12,43 @@ apt-get install -y -qq --no-install-recommends \
     libgtest-dev libbenchmark-dev clang libclang-rt-14-dev liblzma-dev \
     wine wine64 wine32:i386 \
     xvfb xauth xdotool imagemagick util-linux procps \
-    qt6-base-dev qt6-qpa-plugins fonts-liberation fonts-dejavu-core
+    qt6-base-dev qt6-qpa-plugins fonts-liberation fonts-dejavu-core \
+    liblzma-dev xz-utils dpkg-dev
+
+# liblzma for the cross builds: Debian has no mingw package of it, so build the static library
+# from the source package of the very version that the native build links, so that both builders
+# encode alike. Skipped when already built.
+mingw_lzma_root=/opt/packrig-mingw
+lzma_version=$(dpkg-query -W -f '${Version}' liblzma-dev)
+need_lzma=
+for host in i686-w64-mingw32 x86_64-w64-mingw32; do
+    [ -f "$mingw_lzma_root/$host/.version-$lzma_version" ] || need_lzma=1
+done
+if [ -n "$need_lzma" ]; then
+    # Source lines for the archives the machine already installs from.
+    src_list=/etc/apt/sources.list.d/packrig-src.sources
+    : > "$src_list.new"
+    for f in /etc/apt/sources.list.d/*.sources; do
+        [ "$f" = "$src_list" ] || sed 's/^Types:.*$/Types: deb-src/' "$f" >> "$src_list.new"
+        echo >> "$src_list.new"
+    done
+    mv "$src_list.new" "$src_list"
+    if [ -f /etc/apt/sources.list ]; then
+        sed -n 's/^deb \(.*\)$/deb-src \1/p' /etc/apt/sources.list > /etc/apt/sources.list.d/packrig-src.list
+    fi
+    apt-get update -qq
+    work=$(mktemp -d)
+    (cd "$work" && apt-get source -qq --download-only "xz-utils=$lzma_version" &&
+        dpkg-source -x --no-check ./*.dsc xz >/dev/null)
+    for host in i686-w64-mingw32 x86_64-w64-mingw32; do
+        rm -rf "$work/build-$host" "$mingw_lzma_root/$host"
+        mkdir -p "$work/build-$host"
+        (cd "$work/build-$host" && ../xz/configure -q --host="$host" \
+            --prefix="$mingw_lzma_root/$host" --disable-shared --enable-static \
+            --disable-threads --disable-xz --disable-xzdec --disable-lzmadec \
+            --disable-lzmainfo --disable-lzma-links --disable-scripts --disable-doc \
+            --disable-nls && make -s -j2 -C src/liblzma && make -s -C src/liblzma install)
+        touch "$mingw_lzma_root/$host/.version-$lzma_version"
+    done
+    rm -rf "$work"
+fi

@@ -4,14 +4,18 @@
 #include "boxes.h"
 #include "bytesum.h"
 #include "cmdline.h"
+#include "crc32.h"
 #include "filesys.h"
+#include "packed_stream.h"
 #include "payload.h"
 #include "payload_hash.h"
 #include "transfer.h"
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 #include <random>
 #include <vector>
@@ -90,8 +94,10 @@ class PayloadWriter {
         return {};
     }
 
-    // Copies `size` bytes of `in`, the file `inPath`, adding their byte sum to `checksum`.
-    IoResult Copy(fsys::InFile& in, const std::string& inPath, uint64_t size, uint32_t& checksum) {
+    // Copies `size` bytes of `in`, the file `inPath`, adding their byte sum to `checksum`; the
+    // first of them also go to `head`, when given, up to its capacity.
+    IoResult Copy(fsys::InFile& in, const std::string& inPath, uint64_t size, uint32_t& checksum,
+                  std::string* head = nullptr) {
         for (uint64_t done = 0; done < size;) {
             if (fill_ == buffer_.size())
                 if (IoResult failed = Flush())
@@ -101,6 +107,9 @@ class PayloadWriter {
             if (IoResult failed = in.ReadExact(buffer_.data() + fill_, chunk))
                 return Concerning(failed, inPath);
             checksum += payload::ByteSum(buffer_.data() + fill_, chunk);
+            if (head && head->size() < head->capacity())
+                head->append(buffer_.data() + fill_,
+                             std::min(chunk, head->capacity() - head->size()));
             if (hash_)
                 hash_->Update(buffer_.data() + fill_, chunk);
             fill_ += chunk;
@@ -126,15 +135,95 @@ class PayloadWriter {
     PayloadHash* hash_ = nullptr;
 };
 
+// Where the walk stores each entry: its header, name and data, read once.
+class EntrySink {
+  public:
+    virtual ~EntrySink() = default;
+    // The SFX file's length so far, counted as plain entries take it: the 2 GiB limit applies
+    // to the unpacked size whether or not the payload is compressed.
+    virtual uint64_t Position() const = 0;
+    virtual IoResult Store(const payload::TEntryHeader& header, const std::string& name,
+                           fsys::InFile& in, const std::string& inPath) = 0;
+};
+
+// Plain entries: header, name, data and checksum, one after the other.
+class PlainSink : public EntrySink {
+  public:
+    explicit PlainSink(PayloadWriter& out) : out_(out) {}
+
+    uint64_t Position() const override { return out_.Position(); }
+
+    IoResult Store(const payload::TEntryHeader& header, const std::string& name, fsys::InFile& in,
+                   const std::string& inPath) override {
+        uint32_t checksum = payload::ByteSum(name.data(), name.size());
+        if (IoResult failed = out_.Put(&header, sizeof(header)))
+            return failed;
+        if (IoResult failed = out_.Put(name.data(), name.size()))
+            return failed;
+        if (IoResult failed = out_.Copy(in, inPath, static_cast<uint32_t>(header.Size), checksum))
+            return failed;
+        std::array<uint8_t, 4> sum = {
+            static_cast<uint8_t>(checksum), static_cast<uint8_t>(checksum >> 8),
+            static_cast<uint8_t>(checksum >> 16), static_cast<uint8_t>(checksum >> 24)};
+        return out_.Put(sum.data(), sum.size());
+    }
+
+  private:
+    PayloadWriter& out_;
+};
+
+// Compressed entries, first pass: the index record goes to memory and the data to a spill
+// file, since the index leads the stream but each entry's checksum and filter are known only
+// once its data has been read.
+class PackedSink : public EntrySink {
+  public:
+    PackedSink(PayloadWriter& spill, uint64_t start) : spill_(spill), position_(start) {}
+
+    uint64_t Position() const override { return position_; }
+
+    IoResult Store(const payload::TEntryHeader& header, const std::string& name, fsys::InFile& in,
+                   const std::string& inPath) override {
+        payload::TPackedEntryTail tail{};
+        tail.Checksum = payload::ByteSum(name.data(), name.size());
+        std::string head;
+        head.reserve(kImageProbeSize);
+        if (IoResult failed =
+                spill_.Copy(in, inPath, static_cast<uint32_t>(header.Size), tail.Checksum, &head))
+            return failed;
+        tail.Filter = IsX86Image(head) ? payload::kFilterX86 : payload::kFilterNone;
+        AppendIndexRecord(index_, header, name, tail);
+        entries_.push_back({static_cast<uint32_t>(header.Size), tail.Filter});
+        dataSize_ += static_cast<uint32_t>(header.Size);
+        position_ += sizeof(header) + name.size() + static_cast<uint32_t>(header.Size) +
+                     payload::kChecksumSize;
+        return {};
+    }
+
+    struct Planned {
+        uint32_t size;
+        uint8_t filter;
+    };
+    const std::string& Index() const { return index_; }
+    const std::vector<Planned>& Entries() const { return entries_; }
+    uint64_t DataSize() const { return dataSize_; }
+
+  private:
+    PayloadWriter& spill_;
+    uint64_t position_;
+    std::string index_;
+    std::vector<Planned> entries_;
+    uint64_t dataSize_ = 0;
+};
+
 // Writes the entries of one tree. Relative paths are kept twice: in this platform's form for
 // opening, and with "\" in the stored form.
 class TreeWriter {
   public:
-    TreeWriter(PayloadWriter& out, std::string source, std::string exeUpper,
-               std::optional<fsys::FileIdentity> target, BuildHost& host,
+    TreeWriter(EntrySink& out, std::string source, std::string exeUpper,
+               std::vector<fsys::FileIdentity> excluded, BuildHost& host,
                std::optional<uint32_t> latestTime)
         : out_(out), source_(std::move(source)), exeUpper_(std::move(exeUpper)), host_(host),
-          target_(target), latestTime_(latestTime) {}
+          excluded_(std::move(excluded)), latestTime_(latestTime) {}
 
     IoResult WriteTree() {
         std::unique_ptr<fsys::DirListing> listing = fsys::StartListing(source_ + relNative_);
@@ -196,11 +285,15 @@ class TreeWriter {
         return result;
     }
 
-    // The SFX file being written may lie inside the tree; it is not stored in itself.
-    bool IsTarget(const fsys::DirEntry& entry, const fsys::InFile& in) const {
-        if (!target_)
+    // The SFX file being written (and the spill file of a compressed one) may lie inside the
+    // tree; they are not stored in themselves.
+    bool IsExcluded(const fsys::DirEntry& entry, const fsys::InFile& in) const {
+        if (excluded_.empty())
             return false;
-        return entry.identity ? entry.identity == target_ : in.Identity() == target_;
+        std::optional<fsys::FileIdentity> identity =
+            entry.identity ? entry.identity : in.Identity();
+        return identity &&
+               std::find(excluded_.begin(), excluded_.end(), *identity) != excluded_.end();
     }
 
     IoResult WriteEntry(const fsys::DirEntry& entry) {
@@ -208,7 +301,7 @@ class TreeWriter {
         fsys::InFile in;
         if (IoResult failed = in.Open(path))
             return Concerning(failed, path);
-        if (IsTarget(entry, in))
+        if (IsExcluded(entry, in))
             return {};
         std::string name = relStored_ + entry.storedName;
         if (IoResult tooLarge = CheckLimits(entry, name, path))
@@ -222,17 +315,7 @@ class TreeWriter {
         // MS-DOS date-times order as numbers, so clamping is a comparison.
         header.Time = latestTime_ ? std::min(entry.dosTime, *latestTime_) : entry.dosTime;
         header.Attr = entry.attr;
-        uint32_t checksum = payload::ByteSum(name.data(), name.size());
-        if (IoResult failed = out_.Put(&header, sizeof(header)))
-            return failed;
-        if (IoResult failed = out_.Put(name.data(), name.size()))
-            return failed;
-        if (IoResult failed = out_.Copy(in, path, entry.size, checksum))
-            return failed;
-        std::array<uint8_t, 4> sum = {
-            static_cast<uint8_t>(checksum), static_cast<uint8_t>(checksum >> 8),
-            static_cast<uint8_t>(checksum >> 16), static_cast<uint8_t>(checksum >> 24)};
-        if (IoResult failed = out_.Put(sum.data(), sum.size()))
+        if (IoResult failed = out_.Store(header, name, in, path))
             return failed;
         host_.PumpMessages();
         return {};
@@ -256,11 +339,11 @@ class TreeWriter {
         return {};
     }
 
-    PayloadWriter& out_;
+    EntrySink& out_;
     std::string source_;
     std::string exeUpper_;
     BuildHost& host_;
-    std::optional<fsys::FileIdentity> target_;
+    std::vector<fsys::FileIdentity> excluded_;
     std::optional<uint32_t> latestTime_;
     std::string relNative_;
     std::string relStored_;
@@ -276,6 +359,28 @@ IoResult WriteImage(const std::string& target, const prutils::ResourceBytes& ima
     return Concerning(written ? written : closed, target);
 }
 
+// The identifier for a build: drawn, or zeros until the hash of what follows it is known.
+payload::ArchiveId FirstIdentifier(std::optional<int64_t> epoch) {
+    std::uniform_int_distribution<uint32_t> draw(0, 0x7FFFFFFE);
+    payload::ArchiveId id{};
+    payload::MakeArchiveId(epoch ? 0 : draw(g_identifierRandom), id);
+    return id;
+}
+
+std::optional<uint32_t> LatestTime(std::optional<int64_t> epoch) {
+    if (!epoch)
+        return std::nullopt;
+    return fsys::LocalDosTimeOf(*epoch);
+}
+
+std::vector<fsys::FileIdentity> Identities(std::initializer_list<const fsys::OutFile*> files) {
+    std::vector<fsys::FileIdentity> identities;
+    for (const fsys::OutFile* file : files)
+        if (std::optional<fsys::FileIdentity> identity = file->Identity())
+            identities.push_back(*identity);
+    return identities;
+}
+
 // The identifier, the entries and the terminator. After a failure, what was collected before it
 // still reaches the file: nothing of a failed build is hidden or rolled back. A reproducible
 // build (`epoch` set) clamps stored times to it and derives the identifier from a hash of
@@ -289,15 +394,11 @@ IoResult WritePayload(const std::string& target, const std::string& source,
         return Concerning(failed, target);
     PayloadWriter out(file, target);
     uint64_t idOffset = file.Position();
-    std::uniform_int_distribution<uint32_t> draw(0, 0x7FFFFFFE);
-    payload::ArchiveId id{};
-    payload::MakeArchiveId(epoch ? 0 : draw(g_identifierRandom), id);
-    std::optional<uint32_t> latestTime;
-    if (epoch)
-        latestTime = fsys::LocalDosTimeOf(*epoch);
+    payload::ArchiveId id = FirstIdentifier(epoch);
     payload::TEntryHeader terminator{};
-    TreeWriter writer(out, source, fsys::UpperStored(fsys::ExeFileStoredName(exeFile)),
-                      file.Identity(), host, latestTime);
+    PlainSink sink(out);
+    TreeWriter writer(sink, source, fsys::UpperStored(fsys::ExeFileStoredName(exeFile)),
+                      Identities({&file}), host, LatestTime(epoch));
     PayloadHash hash;
     IoResult failed = out.Put(&id, sizeof(id));
     if (epoch)
@@ -316,10 +417,130 @@ IoResult WritePayload(const std::string& target, const std::string& source,
     return failed ? failed : flushed ? flushed : closed;
 }
 
+// The spill file of a compressed build lies beside the target and goes on every path.
+class RemovedAtEnd {
+  public:
+    explicit RemovedAtEnd(std::string path) : path_(std::move(path)) {}
+    ~RemovedAtEnd() { fsys::RemoveFile(path_); }
+    RemovedAtEnd(const RemovedAtEnd&) = delete;
+    RemovedAtEnd& operator=(const RemovedAtEnd&) = delete;
+
+  private:
+    std::string path_;
+};
+
+std::string DictionaryText(uint32_t size) {
+    if (size % (1u << 20) == 0)
+        return std::to_string(size >> 20) + " MiB";
+    if (size % (1u << 10) == 0)
+        return std::to_string(size >> 10) + " KiB";
+    return std::to_string(size) + " bytes";
+}
+
+// The second pass of a compressed build: the index, then every entry's data from the spill
+// file, through the encoder into `out`; fills in `header`.
+IoResult EncodeStream(PayloadWriter& out, const std::string& spillPath, const PackedSink& sink,
+                      BuildHost& host, payload::TPackedHeader& header) {
+    fsys::InFile spill;
+    if (IoResult failed = spill.Open(spillPath))
+        return Concerning(failed, spillPath);
+    const std::string& index = sink.Index();
+    EncoderSettings settings = SettingsFor(index.size() + sink.DataSize());
+    uint32_t crc = 0;
+    uint64_t packed = 0;
+    StreamEncoder encoder([&](const uint8_t* data, size_t count) {
+        crc = payload::Crc32(crc, data, count);
+        packed += count;
+        return out.Put(data, count);
+    });
+    if (IoResult failed = encoder.Start(settings))
+        return failed;
+    if (IoResult failed = encoder.Put(index.data(), index.size()))
+        return failed;
+    std::vector<uint8_t> buffer(payload::kChunkSize);
+    for (const PackedSink::Planned& entry : sink.Entries()) {
+        EntryFeeder feeder(encoder, entry.filter == payload::kFilterX86);
+        for (uint32_t done = 0; done < entry.size;) {
+            uint32_t chunk = std::min<uint32_t>(entry.size - done, payload::kChunkSize);
+            if (IoResult failed = spill.ReadExact(buffer.data(), chunk))
+                return Concerning(failed, spillPath);
+            if (IoResult failed = feeder.Put(buffer.data(), chunk))
+                return failed;
+            done += chunk;
+            host.PumpMessages();
+        }
+        if (IoResult failed = feeder.End())
+            return failed;
+    }
+    if (IoResult failed = encoder.Finish())
+        return failed;
+    std::memcpy(header.Magic, payload::kPackedMagic, sizeof(header.Magic));
+    header.DictSize = settings.dictSize;
+    header.EntryCount = static_cast<uint32_t>(sink.Entries().size());
+    header.IndexSize = index.size();
+    header.DataSize = sink.DataSize();
+    header.PackedSize = packed;
+    header.PackedCrc = crc;
+    header.HeaderCrc = payload::Crc32(0, &header, offsetof(payload::TPackedHeader, HeaderCrc));
+    host.Note("packrig: compressed " + std::to_string(header.IndexSize + header.DataSize) + " -> " +
+              std::to_string(packed) + " bytes, dictionary " + DictionaryText(settings.dictSize));
+    return {};
+}
+
+// The identifier, the compressed payload's header and its stream. The walk reads every file
+// once, into a spill file beside the target, while it collects the index; the stream is then
+// encoded from the index and the spill file. The header (sizes, CRCs) and, in a reproducible
+// build, the identifier are placeholders until the stream is complete, as in a plain build.
+IoResult WritePackedPayload(const std::string& target, const std::string& source,
+                            const std::string& exeFile, std::optional<int64_t> epoch,
+                            BuildHost& host, int& marked) {
+    const std::string spillPath = target + ".spill";
+    RemovedAtEnd spillRemoved(spillPath);
+    fsys::OutFile file;
+    if (IoResult failed = file.OpenAtEnd(target))
+        return Concerning(failed, target);
+    fsys::OutFile spill;
+    if (IoResult failed = spill.Create(spillPath))
+        return Concerning(failed, spillPath);
+    PayloadWriter out(file, target);
+    PayloadWriter spillOut(spill, spillPath);
+    uint64_t idOffset = file.Position();
+    payload::ArchiveId id = FirstIdentifier(epoch);
+    payload::TPackedHeader header{};
+    PackedSink sink(spillOut, idOffset + sizeof(id));
+    TreeWriter writer(sink, source, fsys::UpperStored(fsys::ExeFileStoredName(exeFile)),
+                      Identities({&file, &spill}), host, LatestTime(epoch));
+    PayloadHash hash;
+    IoResult failed = out.Put(&id, sizeof(id));
+    if (!failed)
+        failed = out.Put(&header, sizeof(header));
+    if (epoch)
+        out.HashInto(hash);
+    if (!failed)
+        failed = writer.WriteTree();
+    if (!failed)
+        failed = spillOut.Flush();
+    if (!failed)
+        failed = Concerning(spill.Close(), spillPath);
+    if (!failed)
+        failed = EncodeStream(out, spillPath, sink, host, header);
+    IoResult flushed = out.Flush();
+    if (!failed && !flushed)
+        flushed = Concerning(file.WriteAt(idOffset + sizeof(id), &header, sizeof(header)), target);
+    if (epoch && !failed && !flushed) {
+        hash.Update(&header, sizeof(header));
+        payload::MakeArchiveId(payload::IdentifierFromHash(hash.Final()), id);
+        flushed = Concerning(file.WriteAt(idOffset, &id, sizeof(id)), target);
+    }
+    IoResult closed = Concerning(file.Close(), target);
+    marked = writer.MarkedEntries();
+    return failed ? failed : flushed ? flushed : closed;
+}
+
 // Steps 9 to 12 of a build: the directory, the image, the resources, the payload. `exePath` is
 // the executable file as found; `marked` counts the entries marked as it.
 IoResult WriteSfx(const std::string& source, const std::string& exeFile, const std::string& exePath,
-                  const std::string& target, std::optional<int64_t> epoch,
+                  const std::string& target, std::optional<int64_t> epoch, bool compress,
                   const prutils::ResourceBytes& image, BuildHost& host, int& marked) {
     host.PumpMessages();
     std::string directory = TargetDirectory(target);
@@ -332,6 +553,8 @@ IoResult WriteSfx(const std::string& source, const std::string& exeFile, const s
         prresources::TransferIcon(exePath, target);
         prresources::TransferVersionInfo(exePath, target);
     }
+    if (compress)
+        return WritePackedPayload(target, source, exeFile, epoch, host, marked);
     return WritePayload(target, source, exeFile, epoch, host, marked);
 }
 
@@ -455,8 +678,8 @@ BuildResult BuildSfx(std::string_view sourceText, std::string_view exeText,
 
     host.EnterBusyState();
     int marked = 0;
-    IoResult failed =
-        WriteSfx(source, exeFile, exePaths.front(), target, epoch, image, host, marked);
+    IoResult failed = WriteSfx(source, exeFile, exePaths.front(), target, epoch, flags.Compress,
+                               image, host, marked);
     host.LeaveBusyState();
     if (failed)
         return {BuildOutcome::Failed, failed->message, failed->path};

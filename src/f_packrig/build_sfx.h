@@ -1,6 +1,6 @@
 // The build pipeline: checks the three inputs, writes the runtime module image, has the icon and
 // version transferred, and appends the identifier, one entry per file of the tree, and the
-// terminator.
+// terminator; or, compressed, the identifier, the compressed payload's header and its stream.
 #pragma once
 
 #include "ownresource.h"
@@ -17,6 +17,7 @@ struct BuildFlags {
     bool OverwriteTarget = false; // replace an existing target without asking
     bool ShowCompletion = true;   // announce a successful build
     bool PathsGiven = false;      // paths came from the command line: remember nothing
+    bool Compress = false;        // write a compressed payload behind the decoding module
     // The value of SOURCE_DATE_EPOCH when it is set: the build is then reproducible.
     std::optional<std::string> SourceDateEpoch;
 };
@@ -50,6 +51,8 @@ struct BuildResult {
     std::string errorPath = {}; // the file that a failure concerns, when one does
 };
 
+// `image` is the runtime module that heads the SFX file: the decoding one when flags.Compress
+// is set.
 BuildResult BuildSfx(std::string_view source, std::string_view exeFile, std::string_view target,
                      const BuildFlags& flags, const prutils::ResourceBytes& image, BuildHost& host);
 

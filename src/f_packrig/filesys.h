@@ -32,6 +32,8 @@ bool DirectoryExists(const std::string& path);
 bool FileExists(const std::string& path); // a directory does not count
 // Creates `path` and every missing parent; the result is not reported.
 void ForceDirectories(const std::string& path);
+// Deletes the file `path`; false when it cannot.
+bool RemoveFile(const std::string& path);
 
 // Identifies a file independently of the path it was reached by.
 struct FileIdentity {

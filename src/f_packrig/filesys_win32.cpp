@@ -92,6 +92,10 @@ void ForceDirectories(const std::string& path) {
     }
 }
 
+bool RemoveFile(const std::string& path) {
+    return DeleteFileA(path.c_str()) != 0;
+}
+
 InFile::InFile(InFile&& other) noexcept : handle_(other.handle_) {
     other.handle_ = kNoHandle;
 }

@@ -27,6 +27,7 @@ StartupState ReadSwitches(const prutils::CommandLine& commandLine) {
     state.flags.ShowCompletion = !commandLine.FindCmdLineSwitch("c");
     state.Headless = commandLine.FindCmdLineSwitch("h");
     state.flags.PathsGiven = commandLine.PositionalParamCount() >= 3;
+    state.flags.Compress = commandLine.FindCmdLineSwitch("z");
     if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"))
         state.flags.SourceDateEpoch = epoch;
     return state;
@@ -57,11 +58,16 @@ int RunHeadless(const prutils::CommandLine& commandLine, const StartupState& sta
         commandLine.PositionalParam(3), state.flags, state.RuntimeModuleImage, noWindow));
 }
 
+bool LoadRuntimeModuleImage(bool compressed, prutils::ResourceBytes& image) {
+    return prutils::LoadOwnResource("EXE", compressed ? "SFXHEADZ" : "SFXHEAD", image);
+}
+
 int StartBuilder(const prutils::CommandLine& commandLine, StartupState& state) {
     prdialogs::DetectLanguage();
     prdialogs::AboutWord = "packrig";
+    bool compressed = commandLine.FindCmdLineSwitch("z");
     prutils::ResourceBytes image;
-    if (!prutils::LoadOwnResource("EXE", "SFXHEAD", image)) {
+    if (!LoadRuntimeModuleImage(compressed, image)) {
         prdialogs::ShowError("Internal error\r\nThe program is corrupted");
         return kExitFailure;
     }

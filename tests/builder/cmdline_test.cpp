@@ -1,5 +1,6 @@
 // Command-line splitting and the switch and numbering rules of the builder.
 #include "cmdline.h"
+#include "startup.h"
 
 #include <gtest/gtest.h>
 
@@ -72,6 +73,27 @@ TEST(CommandLine, EmptyArgumentKeepsItsPlaceOnLinux) {
     CommandLine cl("p", {"", "setup.exe", "out.exe"}, false);
     EXPECT_EQ(cl.PositionalParamCount(), 3);
     EXPECT_EQ(cl.PositionalParam(2), "setup.exe");
+}
+
+// -z asks for a compressed SFX file, in window mode as headless; like every switch it stands
+// alone and in any case.
+TEST(CommandLine, CompressSwitch) {
+    struct Case {
+        Args args;
+        bool slash, compress, headless;
+    };
+    for (const Case& c : {Case{{"-z", "s", "e.exe", "t.exe"}, false, true, false},
+                          Case{{"s", "-h", "e.exe", "-Z", "t.exe"}, false, true, true},
+                          Case{{"/z", "s", "e.exe", "t.exe"}, true, true, false},
+                          Case{{"/z", "s", "e.exe", "t.exe"}, false, false, false},
+                          Case{{"-zh", "s", "e.exe", "t.exe"}, false, false, false},
+                          Case{{"-hz", "s", "e.exe", "t.exe"}, false, false, false},
+                          Case{{"s", "e.exe", "t.exe"}, false, false, false}}) {
+        packrig::StartupState state = packrig::ReadSwitches(CommandLine("p", c.args, c.slash));
+        EXPECT_EQ(state.flags.Compress, c.compress) << c.args[0];
+        EXPECT_EQ(state.Headless, c.headless) << c.args[0];
+        EXPECT_EQ(state.flags.PathsGiven, true) << c.args[0];
+    }
 }
 
 TEST(Paths, TrailingDelimiterAndTrim) {

@@ -1,10 +1,16 @@
 // The build pipeline on real trees in a temporary folder, with a host that records what the
-// pipeline asks of the window and that changes files between entries to inject faults.
+// pipeline asks of the window and that changes files between entries to inject faults. Compressed
+// payloads are read back with liblzma's decoder.
 #include "build_sfx.h"
 #include "bytesum.h"
+#include "crc32.h"
+#include "packed_payload.h"
+#include "packed_stream.h"
 #include "payload.h"
+#include "x86_filter.h"
 
 #include <gtest/gtest.h>
+#include <lzma.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -91,10 +97,14 @@ class Pipeline : public ::testing::Test {
         return fpackrig::BuildSfx((root_ / "src").string(), exe, target, flags_, image, host_);
     }
 
+    std::string Target() const {
+        std::ifstream in(target_, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    }
+
     // Reads back the payload that follows the fake image.
     std::vector<Entry> Entries() {
-        std::ifstream in(target_, std::ios::binary);
-        std::string all((std::istreambuf_iterator<char>(in)), {});
+        std::string all = Target();
         EXPECT_EQ(all.compare(0, kImage.size(), kImage), 0);
         size_t pos = kImage.size() + sizeof(payload::ArchiveId);
         std::vector<Entry> entries;
@@ -373,6 +383,252 @@ TEST(PipelineRules, TargetDirectoryAndExtension) {
     EXPECT_FALSE(fpackrig::HasExeExtension("/a.exe/x"));
     EXPECT_FALSE(fpackrig::HasExeExtension("x.exe.bak"));
     EXPECT_FALSE(fpackrig::HasExeExtension(".exe/"));
+}
+
+} // namespace
+
+namespace {
+
+// A compressed payload read back: its header, the decoded index and each entry's stored bytes
+// (as the stream holds them, x86-converted where flagged).
+struct PackedEntry {
+    payload::TEntryHeader header;
+    std::string name;
+    payload::TPackedEntryTail tail;
+    std::string stored;
+};
+
+struct Packed {
+    payload::TPackedHeader header{};
+    std::vector<PackedEntry> entries;
+};
+
+std::string RawDecode(std::string_view stream, uint32_t dictSize, uint64_t expected) {
+    lzma_options_lzma options{};
+    options.dict_size = dictSize;
+    options.lc = 3;
+    options.pb = 2;
+    lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    lzma_stream s = LZMA_STREAM_INIT;
+    EXPECT_EQ(lzma_raw_decoder(&s, filters), LZMA_OK);
+    std::string out(static_cast<size_t>(expected) + 1, '\0');
+    s.next_in = reinterpret_cast<const uint8_t*>(stream.data());
+    s.avail_in = stream.size();
+    s.next_out = reinterpret_cast<uint8_t*>(out.data());
+    s.avail_out = out.size();
+    lzma_ret ret = lzma_code(&s, LZMA_FINISH);
+    EXPECT_EQ(ret, LZMA_STREAM_END);
+    EXPECT_EQ(s.avail_in, 0u) << "bytes after the stream's end";
+    out.resize(out.size() - s.avail_out);
+    lzma_end(&s);
+    return out;
+}
+
+// The bytes of `data` as liblzma's own x86 filter converts them, from position 0.
+std::string LiblzmaX86(const std::string& data) {
+    lzma_filter filters[] = {
+        {LZMA_FILTER_X86, nullptr}, {LZMA_FILTER_LZMA2, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
+    lzma_options_lzma options{};
+    lzma_lzma_preset(&options, 0);
+    filters[1].options = &options;
+    std::string packed(data.size() * 2 + 1024, '\0');
+    size_t packedSize = 0;
+    EXPECT_EQ(lzma_raw_buffer_encode(
+                  filters, nullptr, reinterpret_cast<const uint8_t*>(data.data()), data.size(),
+                  reinterpret_cast<uint8_t*>(packed.data()), &packedSize, packed.size()),
+              LZMA_OK);
+    return RawDecode(std::string_view(packed).substr(0, packedSize), options.dict_size,
+                     data.size());
+}
+
+std::string X86Decoded(std::string stored) {
+    payload::X86State state;
+    payload::X86Convert(state, reinterpret_cast<uint8_t*>(stored.data()),
+                        static_cast<uint32_t>(stored.size()), false);
+    return stored;
+}
+
+Packed ReadPacked(const std::string& all, size_t imageSize) {
+    Packed p;
+    size_t at = imageSize + sizeof(payload::ArchiveId);
+    std::memcpy(&p.header, all.data() + at, sizeof(p.header));
+    at += sizeof(p.header);
+    const payload::TPackedHeader& h = p.header;
+    EXPECT_EQ(std::memcmp(h.Magic, payload::kPackedMagic, 4), 0);
+    EXPECT_EQ(h.HeaderCrc, payload::Crc32(0, &h, offsetof(payload::TPackedHeader, HeaderCrc)));
+    EXPECT_EQ(at + h.PackedSize, all.size()) << "the stream ends the file";
+    std::string_view stream = std::string_view(all).substr(at);
+    EXPECT_EQ(h.PackedCrc, payload::Crc32(0, stream.data(), stream.size()));
+    EXPECT_LE(h.DictSize, payload::kMaxDictionarySize);
+    std::string plain = RawDecode(stream, h.DictSize, h.IndexSize + h.DataSize);
+    EXPECT_EQ(plain.size(), h.IndexSize + h.DataSize);
+    size_t pos = 0, data = static_cast<size_t>(h.IndexSize);
+    for (uint32_t i = 0; i < h.EntryCount && pos < h.IndexSize; ++i) {
+        PackedEntry e{};
+        std::memcpy(&e.header, plain.data() + pos, sizeof(e.header));
+        pos += sizeof(e.header);
+        e.name = plain.substr(pos, static_cast<size_t>(e.header.NameLength));
+        pos += e.name.size();
+        std::memcpy(&e.tail, plain.data() + pos, sizeof(e.tail));
+        pos += sizeof(e.tail);
+        e.stored = plain.substr(data, static_cast<size_t>(e.header.Size));
+        data += e.stored.size();
+        p.entries.push_back(e);
+    }
+    EXPECT_EQ(pos, h.IndexSize);
+    EXPECT_EQ(data, plain.size());
+    return p;
+}
+
+// A PE image of x86 code as far as the first bytes tell, followed by `body`.
+std::string FakePeImage(const std::string& body, uint16_t machine = 0x014C) {
+    std::string image(0x80, '\0');
+    image[0] = 'M';
+    image[1] = 'Z';
+    image[0x3C] = 0x40;
+    image.replace(0x40, 4, std::string("PE\0\0", 4));
+    image[0x44] = static_cast<char>(machine & 0xFF);
+    image[0x45] = static_cast<char>(machine >> 8);
+    return image + body;
+}
+
+// Calls (E8) and jumps (E9) with small relative targets, the pattern the converter turns into
+// repeated absolute ones; the stretch is long enough to cross the 1 MiB read chunks.
+std::string CallHeavyCode(size_t size) {
+    std::string code;
+    uint32_t x = 12345;
+    while (code.size() < size) {
+        x = x * 1103515245 + 12345;
+        code += static_cast<char>((x >> 16) % 3 ? 0xE8 : 0xE9);
+        int32_t rel = static_cast<int32_t>((x >> 8) % 4096) - 2048;
+        code.append(reinterpret_cast<const char*>(&rel), 4);
+        code += static_cast<char>(x >> 24);
+    }
+    code.resize(size);
+    return code;
+}
+
+class PackedPipeline : public Pipeline {
+  protected:
+    void SetUp() override {
+        Pipeline::SetUp();
+        Write("Setup.exe", FakePeImage(CallHeavyCode(2'500'000)));
+        Write("lib/x64.dll", FakePeImage(CallHeavyCode(3000), 0x8664));
+        Write("lib/arm.dll", FakePeImage(CallHeavyCode(3000), 0x01C4));
+        Write("lib/notes.txt", std::string(200000, 'n') + "end");
+        Write("MZ.txt", "MZ but no image");
+        Write("empty/zero.bin", "");
+    }
+
+    Packed BuildPacked() {
+        flags_.Compress = true;
+        fpackrig::BuildResult result = Build("Setup.exe");
+        EXPECT_EQ(result.outcome, BuildOutcome::Built) << result.error;
+        return ReadPacked(Target(), kImage.size());
+    }
+};
+
+// The index holds what a plain payload holds, entry by entry, and the data decodes to the files.
+TEST_F(PackedPipeline, IndexAndDataMatchThePlainPayloadOfTheSameTree) {
+    ASSERT_EQ(Build("Setup.exe").outcome, BuildOutcome::Built);
+    std::vector<Entry> plain = Entries();
+    host_.events.clear();
+    Packed packed = BuildPacked();
+    ASSERT_EQ(packed.header.EntryCount, plain.size());
+    ASSERT_EQ(packed.entries.size(), plain.size());
+    uint64_t dataSize = 0;
+    for (size_t i = 0; i < plain.size(); ++i) {
+        const PackedEntry& e = packed.entries[i];
+        EXPECT_EQ(std::memcmp(&e.header, &plain[i].header, sizeof(e.header)), 0) << e.name;
+        EXPECT_EQ(e.name, plain[i].name);
+        uint32_t checksum = e.tail.Checksum;
+        EXPECT_EQ(checksum, plain[i].checksum) << e.name;
+        bool x86 = e.name == "Setup.exe" || e.name == "lib\\x64.dll";
+        EXPECT_EQ(e.tail.Filter, x86 ? payload::kFilterX86 : payload::kFilterNone) << e.name;
+        if (x86) {
+            EXPECT_TRUE(e.stored == LiblzmaX86(plain[i].data)) << e.name;
+            EXPECT_TRUE(e.stored != plain[i].data) << e.name;
+            EXPECT_TRUE(X86Decoded(e.stored) == plain[i].data) << e.name;
+        } else {
+            EXPECT_TRUE(e.stored == plain[i].data) << e.name;
+        }
+        dataSize += plain[i].data.size();
+    }
+    EXPECT_EQ(packed.header.DataSize, dataSize);
+    EXPECT_GE(packed.header.DictSize, packed.header.IndexSize + packed.header.DataSize);
+    std::string said = "packrig: compressed " +
+                       std::to_string(packed.header.IndexSize + packed.header.DataSize) + " -> " +
+                       std::to_string(packed.header.PackedSize) + " bytes, dictionary ";
+    EXPECT_NE(host_.notes.find(said), std::string::npos) << host_.notes;
+    EXPECT_FALSE(fs::exists(target_ + ".spill"));
+    EXPECT_EQ(host_.events, "busy;idle;end;");
+}
+
+TEST_F(PackedPipeline, ReproducibleBuildsGiveTheSameBytesAndTheIdentifierFollowsThem) {
+    flags_.SourceDateEpoch = "1700000000";
+    BuildPacked();
+    std::string first = Target();
+    BuildPacked();
+    EXPECT_EQ(Target(), first);
+    std::string id = first.substr(kImage.size() + 1, 10);
+    EXPECT_NE(id, "0000000000");
+    Write("lib/notes.txt", std::string(200000, 'n') + "End");
+    BuildPacked();
+    EXPECT_NE(Target().substr(kImage.size() + 1, 10), id);
+}
+
+// A file that changes between the listing and its copy follows the rules of plain builds, and
+// the spill file never stays behind.
+TEST_F(PackedPipeline, FilesThatChangeDuringTheBuild) {
+    flags_.Compress = true;
+    host_.afterPump = [&](int pump) {
+        if (pump == 3) // after the first stored file
+            fs::resize_file(root_ / "src" / "Setup.exe", 10);
+    };
+    fpackrig::BuildResult shrunk = Build("Setup.exe");
+    EXPECT_EQ(shrunk.outcome, BuildOutcome::Failed);
+    EXPECT_EQ(shrunk.error, "Read beyond end of file");
+    EXPECT_FALSE(fs::exists(target_ + ".spill"));
+
+    Write("Setup.exe", FakePeImage("grows"));
+    host_.afterPump = [&](int pump) {
+        if (pump == 3)
+            std::ofstream(root_ / "src" / "Setup.exe", std::ios::app) << "more";
+    };
+    host_.pumps = 0;
+    Packed packed = BuildPacked();
+    ASSERT_EQ(packed.entries.size(), 6u);
+    EXPECT_TRUE(X86Decoded(packed.entries.back().stored) == FakePeImage("grows"));
+}
+
+// The target and its spill file inside the tree are not stored.
+TEST_F(PackedPipeline, TargetInsideTheTreeIsNotStored) {
+    flags_.Compress = true;
+    ASSERT_EQ(Build("Setup.exe", (root_ / "src" / "aaa.exe").string()).outcome,
+              BuildOutcome::Built);
+    Packed packed = ReadPacked(Target(), kImage.size());
+    for (const PackedEntry& e : packed.entries)
+        EXPECT_EQ(e.name.find("aaa"), std::string::npos) << e.name;
+    EXPECT_EQ(packed.entries.size(), 6u);
+}
+
+TEST(PackedStream, X86ImagesAreRecognisedByTheirHeaders) {
+    EXPECT_TRUE(fpackrig::IsX86Image(FakePeImage("")));
+    EXPECT_TRUE(fpackrig::IsX86Image(FakePeImage("", 0x8664)));
+    EXPECT_FALSE(fpackrig::IsX86Image(FakePeImage("", 0x01C4)));
+    std::string farHeader = FakePeImage("");
+    farHeader[0x3C] = static_cast<char>(0x7E); // "PE" would lie past the bytes at hand
+    EXPECT_FALSE(fpackrig::IsX86Image(farHeader));
+    EXPECT_FALSE(fpackrig::IsX86Image(FakePeImage("").substr(0, 0x45)));
+    EXPECT_FALSE(fpackrig::IsX86Image("MZ"));
+    EXPECT_FALSE(fpackrig::IsX86Image(std::string(0x80, '\0')));
+}
+
+TEST(PackedStream, DictionaryCoversTheStreamUpToTheLargestTheRuntimeTakes) {
+    EXPECT_EQ(fpackrig::SettingsFor(0).dictSize, 4096u);
+    EXPECT_EQ(fpackrig::SettingsFor(5000).dictSize, 8192u);
+    EXPECT_EQ(fpackrig::SettingsFor(3u << 20).dictSize, 3u << 20);
+    EXPECT_EQ(fpackrig::SettingsFor(uint64_t{1} << 40).dictSize, payload::kMaxDictionarySize);
 }
 
 } // namespace

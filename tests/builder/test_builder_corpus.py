@@ -2,7 +2,8 @@
 damaged ones made here, each the executable file of a small tree. The Linux builder runs once a
 tree; packrig.exe runs for all trees in one wine session (one batch file). Checks that
 
-- both builders exit 0 and write the same payload after the identifier;
+- both builders exit 0 and write the same payload after the identifier, plain and compressed
+  (-z);
 - both leave the same resources, except for the runtime module's entries that wine's resource
   updater keeps although the transfer deletes them (see compare_with_win32.py);
 - on a damaged program both keep the runtime module's icon;
@@ -63,13 +64,20 @@ def build_trees(cases):
     return trees
 
 
+# The kinds of build: output file prefix and the builder's extra switches.
+KINDS = (("", []), ("z", ["-z"]))
+
+
 def run_linux(cases, trees):
     problems = []
     for n, ((name, _), tree) in enumerate(zip(cases, trees)):
-        out = subprocess.run([os.environ["PACKRIG_TESTHEAD"], "-h", "-o", "-c", tree, name,
-                              os.path.join(WORK, "linux%d.exe" % n)], capture_output=True)
-        if out.returncode != 0:
-            problems.append("%s: Linux builder exit %d %s" % (name, out.returncode, out.stderr))
+        for kind, switches in KINDS:
+            out = subprocess.run([os.environ["PACKRIG_TESTHEAD"], "-h", "-o", "-c", *switches,
+                                  tree, name, os.path.join(WORK, "linux%s%d.exe" % (kind, n))],
+                                 capture_output=True)
+            if out.returncode != 0:
+                problems.append("%s: Linux builder %s exit %d %s" % (
+                    name, " ".join(switches), out.returncode, out.stderr))
     return problems
 
 
@@ -78,18 +86,21 @@ def run_wine(cases, trees):
     exe = windows_path(os.path.join(WIN_DIR, "packrig.exe"))
     lines = ["@echo off"]
     for n, ((name, _), tree) in enumerate(zip(cases, trees)):
-        lines.append('start /wait "" "%s" -h -o -c "%s" "%s" "%s"' % (
-            exe, windows_path(tree), name, windows_path(os.path.join(WORK, "wine%d.exe" % n))))
-        lines.append("echo exit %d %%ERRORLEVEL%%" % n)
+        for kind, switches in KINDS:
+            lines.append('start /wait "" "%s" -h -o -c %s "%s" "%s" "%s"' % (
+                exe, " ".join(switches), windows_path(tree), name,
+                windows_path(os.path.join(WORK, "wine%s%d.exe" % (kind, n)))))
+            lines.append("echo exit %s%d %%ERRORLEVEL%%" % (kind, n))
     script = os.path.join(WORK, "builds.bat")
     with open(script, "w", newline="\r\n") as f:
         f.write("\n".join(lines) + "\n")
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     out = subprocess.run([WINE, "cmd", "/c", windows_path(script)], env=env,
                          capture_output=True, timeout=900)
-    codes = dict(re.findall(r"exit (\d+) (-?\d+)", out.stdout.decode("latin-1")))
-    return ["%s: Windows builder exit %s" % (name, codes.get(str(n), "missing"))
-            for n, (name, _) in enumerate(cases) if codes.get(str(n)) != "0"]
+    codes = dict(re.findall(r"exit (z?\d+) (-?\d+)", out.stdout.decode("latin-1")))
+    return ["%s: Windows builder %s exit %s" % (name, kind, codes.get(kind + str(n), "missing"))
+            for n, (name, _) in enumerate(cases) for kind, _ in KINDS
+            if codes.get(kind + str(n)) != "0"]
 
 
 def payload(path):
@@ -116,6 +127,9 @@ def compare(cases):
             continue
         if payload(paths[1 + 2 * n]) != payload(paths[2 + 2 * n]):
             problems.append("%s: payloads differ" % name)
+        packed = [payload(os.path.join(WORK, "%sz%d.exe" % (kind, n))) for kind in ("linux", "wine")]
+        if packed[0] != packed[1] or not packed[0].startswith(b"PRZ1"):
+            problems.append("%s: compressed payloads differ" % name)
         ours_map = as_map(ours)
         expected = dict(ours_map)
         expected.update({k: v for k, v in as_map(runtime).items()

@@ -1,6 +1,6 @@
 """Reproducible builds of the Linux builder: with SOURCE_DATE_EPOCH the same tree gives the same
-bytes, the identifier follows the payload and later times are clamped; without it identifiers
-are drawn; an invalid value is refused."""
+bytes, plain and compressed (-z), the identifier follows the payload and later times are
+clamped; without it identifiers are drawn; an invalid value is refused."""
 
 import os
 import shutil
@@ -34,19 +34,20 @@ class ReproducibleTest(unittest.TestCase):
         with open(os.path.join(self.src, rel), "wb") as f:
             f.write(data)
 
-    def build(self, epoch):
+    def build(self, epoch, *switches):
         self.count += 1
         target = os.path.join(self.dir, "out%d.exe" % self.count)
         env = dict(os.environ)
         env.pop("SOURCE_DATE_EPOCH", None)
         if epoch is not None:
             env["SOURCE_DATE_EPOCH"] = epoch
-        result = subprocess.run([PACKRIG, "-o", "-c", "-h", self.src, "setup.bat", target],
+        result = subprocess.run([PACKRIG, "-o", "-c", "-h", *switches, self.src, "setup.bat",
+                                 target],
                                 env=env, capture_output=True, text=True, timeout=120)
         return result, target
 
-    def built(self, epoch):
-        result, target = self.build(epoch)
+    def built(self, epoch, *switches):
+        result, target = self.build(epoch, *switches)
         self.assertEqual(result.returncode, 0, result.stderr)
         with open(target, "rb") as f:
             return f.read()
@@ -60,6 +61,17 @@ class ReproducibleTest(unittest.TestCase):
         data[700000] ^= 1
         self.write("sub/big.bin", bytes(data))
         self.assertNotEqual(sfxfile.parse_bytes(self.built(str(EPOCH))).identifier, ident)
+
+    def test_compressed_builds_too(self):
+        first = self.built(str(EPOCH), "-z")
+        self.assertEqual(first, self.built(str(EPOCH), "-z"))
+        end = sfxfile.image_end(first)
+        self.assertEqual(first[end + 11:end + 15], b"PRZ1")
+        ident = first[end + 1:end + 11]
+        self.assertRegex(ident.decode(), r"^00[0-7][0-9A-F]{7}$")
+        self.assertNotEqual(ident, sfxfile.parse_bytes(self.built(str(EPOCH))).identifier)
+        self.write("sub/new.txt", b"New")
+        self.assertNotEqual(self.built(str(EPOCH), "-z")[end + 1:end + 11], ident)
 
     def test_later_times_are_clamped_earlier_ones_kept(self):
         parsed = sfxfile.parse_bytes(self.built(str(EPOCH)))

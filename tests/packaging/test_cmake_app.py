@@ -2,7 +2,8 @@
 prefix, then one configure and build of the example give an SFX file that wears the example
 program's icon and version (read with the tests' PE reader), that the installed packrig-inspect
 finds sound, is built again exactly when its tree changes, is byte-identical
-across builds under SOURCE_DATE_EPOCH, and runs under wine."""
+across builds under SOURCE_DATE_EPOCH, and runs under wine; its COMPRESS twin is a compressed SFX
+file that is sound and runs as well."""
 
 import json
 import os
@@ -57,6 +58,7 @@ class CmakeAppTest(unittest.TestCase):
                         "-DCMAKE_PREFIX_PATH=" + cls.prefix], check=True, env=env,
                        stdout=subprocess.DEVNULL)
         cls.sfx = os.path.join(cls.app, "cmake-app-setup.exe")
+        cls.sfxz = os.path.join(cls.app, "cmake-app-setup-compressed.exe")
         cls.tree = os.path.join(cls.app, "tree")
 
     @classmethod
@@ -137,6 +139,21 @@ class CmakeAppTest(unittest.TestCase):
                                 capture_output=True, timeout=300)
         # 40 plus the number of arguments; 1 if greeting.txt was not unpacked beside it.
         self.assertEqual(result.returncode, 42, result.stdout + result.stderr)
+
+    def test_5_compress_writes_a_compressed_sfx_file(self):
+        self.build()
+        with open(self.sfxz, "rb") as f:
+            data = f.read()
+        end = sfxfile.image_end(data)
+        self.assertEqual(data[end + 11:end + 15], b"PRZ1")
+        inspect = subprocess.run([os.path.join(self.prefix, "bin", "packrig-inspect"), "--verify",
+                                  self.sfxz], capture_output=True, text=True)
+        self.assertEqual(inspect.returncode, 0, inspect.stdout + inspect.stderr)
+        if not can_run_32bit():
+            self.skipTest("32-bit programs cannot run here")
+        result = subprocess.run([WINE32, self.sfxz, "one"], env=wine_env(), capture_output=True,
+                                timeout=300)
+        self.assertEqual(result.returncode, 41, result.stdout + result.stderr)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,141 @@
+// The compressed payload's stream, builder side, over liblzma's raw LZMA2 encoder.
+#include "packed_stream.h"
+
+#include <lzma.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace fpackrig {
+
+namespace {
+
+constexpr uint32_t kLeastDictionary = 4096;
+constexpr size_t kOutputChunk = 1 << 20;
+
+uint16_t Le16(std::string_view s, size_t at) {
+    return static_cast<uint16_t>(static_cast<uint8_t>(s[at]) |
+                                 (static_cast<uint8_t>(s[at + 1]) << 8));
+}
+
+uint32_t Le32(std::string_view s, size_t at) {
+    return static_cast<uint32_t>(Le16(s, at)) | (static_cast<uint32_t>(Le16(s, at + 2)) << 16);
+}
+
+fsys::IoError EncoderError(lzma_ret ret, uint32_t dictSize) {
+    if (ret == LZMA_MEM_ERROR || ret == LZMA_MEMLIMIT_ERROR)
+        return {"Not enough memory to compress with a dictionary of " +
+                std::to_string(dictSize >> 20) + " MiB"};
+    return {"Compression failed (liblzma error " + std::to_string(static_cast<int>(ret)) + ")"};
+}
+
+} // namespace
+
+EncoderSettings SettingsFor(uint64_t streamSize) {
+    EncoderSettings settings;
+    uint64_t rounded = (streamSize + kLeastDictionary - 1) / kLeastDictionary * kLeastDictionary;
+    uint64_t dict = std::clamp<uint64_t>(rounded, kLeastDictionary, payload::kMaxDictionarySize);
+    settings.dictSize = static_cast<uint32_t>(dict);
+    return settings;
+}
+
+bool IsX86Image(std::string_view head) {
+    constexpr uint16_t kI386 = 0x014C, kAmd64 = 0x8664;
+    if (head.size() < 0x40 || head[0] != 'M' || head[1] != 'Z')
+        return false;
+    uint32_t pe = Le32(head, 0x3C);
+    if (pe > head.size() || head.size() - pe < 6 ||
+        head.substr(pe, 4) != std::string_view("PE\0\0", 4))
+        return false;
+    uint16_t machine = Le16(head, pe + 4);
+    return machine == kI386 || machine == kAmd64;
+}
+
+void AppendIndexRecord(std::string& index, const payload::TEntryHeader& header,
+                       std::string_view name, const payload::TPackedEntryTail& tail) {
+    index.append(reinterpret_cast<const char*>(&header), sizeof(header));
+    index.append(name);
+    index.append(reinterpret_cast<const char*>(&tail), sizeof(tail));
+}
+
+struct StreamEncoder::State {
+    lzma_stream stream = LZMA_STREAM_INIT;
+    std::vector<uint8_t> out = std::vector<uint8_t>(kOutputChunk);
+    uint32_t dictSize = 0;
+    ~State() { lzma_end(&stream); }
+};
+
+StreamEncoder::StreamEncoder(Output output)
+    : output_(std::move(output)), state_(std::make_unique<State>()) {}
+
+StreamEncoder::~StreamEncoder() = default;
+
+fsys::IoResult StreamEncoder::Start(const EncoderSettings& settings) {
+    lzma_options_lzma options{};
+    if (lzma_lzma_preset(&options, 9))
+        return EncoderError(LZMA_OPTIONS_ERROR, settings.dictSize);
+    options.dict_size = settings.dictSize;
+    lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    state_->dictSize = settings.dictSize;
+    lzma_ret ret = lzma_raw_encoder(&state_->stream, filters);
+    if (ret != LZMA_OK)
+        return EncoderError(ret, settings.dictSize);
+    state_->stream.next_out = state_->out.data();
+    state_->stream.avail_out = state_->out.size();
+    return {};
+}
+
+fsys::IoResult StreamEncoder::Put(const void* data, size_t count) {
+    if (count == 0) // liblzma takes a second call that cannot progress for an error
+        return {};
+    state_->stream.next_in = static_cast<const uint8_t*>(data);
+    state_->stream.avail_in = count;
+    return Run(false);
+}
+
+fsys::IoResult StreamEncoder::Finish() {
+    state_->stream.next_in = nullptr;
+    state_->stream.avail_in = 0;
+    return Run(true);
+}
+
+fsys::IoResult StreamEncoder::Run(bool finish) {
+    lzma_stream& s = state_->stream;
+    for (;;) {
+        lzma_ret ret = lzma_code(&s, finish ? LZMA_FINISH : LZMA_RUN);
+        if (ret != LZMA_OK && ret != LZMA_STREAM_END)
+            return EncoderError(ret, state_->dictSize);
+        bool full = s.avail_out == 0;
+        if (full || ret == LZMA_STREAM_END) {
+            if (fsys::IoResult failed =
+                    output_(state_->out.data(), state_->out.size() - s.avail_out))
+                return failed;
+            s.next_out = state_->out.data();
+            s.avail_out = state_->out.size();
+        }
+        if (ret == LZMA_STREAM_END || (!finish && s.avail_in == 0 && !full))
+            return {};
+    }
+}
+
+EntryFeeder::EntryFeeder(StreamEncoder& encoder, bool x86) : encoder_(encoder), x86_(x86) {}
+
+fsys::IoResult EntryFeeder::Put(const uint8_t* data, size_t count) {
+    if (!x86_)
+        return encoder_.Put(data, count);
+    work_.append(reinterpret_cast<const char*>(data), count);
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(work_.data());
+    uint32_t done = payload::X86Convert(state_, bytes, static_cast<uint32_t>(work_.size()), true);
+    fsys::IoResult failed = encoder_.Put(bytes, done);
+    work_.erase(0, done);
+    return failed;
+}
+
+fsys::IoResult EntryFeeder::End() {
+    fsys::IoResult failed = encoder_.Put(work_.data(), work_.size());
+    work_.clear();
+    return failed;
+}
+
+} // namespace fpackrig

@@ -1,0 +1,79 @@
+// The compressed payload's stream, builder side: the index records, the choice of the x86
+// converter per entry, and the raw LZMA2 encoder (liblzma) that every byte of the stream passes
+// through.
+#pragma once
+
+#include "filesys.h"
+#include "packed_payload.h"
+#include "x86_filter.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace fpackrig {
+
+// The encoder's settings: liblzma's preset 9 with the dictionary of the stream at hand.
+struct EncoderSettings {
+    uint32_t dictSize = payload::kMaxDictionarySize;
+};
+
+// Settings for a stream of `streamSize` bytes: a dictionary that holds the whole stream, in
+// whole 4 KiB (liblzma's least), at most payload::kMaxDictionarySize.
+EncoderSettings SettingsFor(uint64_t streamSize);
+
+// How many of a file's first bytes decide whether it is a PE image.
+inline constexpr size_t kImageProbeSize = 4096;
+
+// True when `head`, the first bytes of a file, starts a PE image of x86 or x86-64 code: the
+// files whose CALL and JMP targets the x86 converter makes repeat.
+bool IsX86Image(std::string_view head);
+
+// Appends one index record: the entry header, the name, the tail.
+void AppendIndexRecord(std::string& index, const payload::TEntryHeader& header,
+                       std::string_view name, const payload::TPackedEntryTail& tail);
+
+// liblzma's raw LZMA2 encoder over a stream that arrives in pieces; every compressed byte goes
+// to `output` as soon as the encoder gives it.
+class StreamEncoder {
+  public:
+    using Output = std::function<fsys::IoResult(const uint8_t* data, size_t count)>;
+
+    explicit StreamEncoder(Output output);
+    ~StreamEncoder();
+    StreamEncoder(const StreamEncoder&) = delete;
+    StreamEncoder& operator=(const StreamEncoder&) = delete;
+
+    fsys::IoResult Start(const EncoderSettings& settings);
+    fsys::IoResult Put(const void* data, size_t count);
+    // Ends the stream (LZMA2's end byte) and hands on the rest of it.
+    fsys::IoResult Finish();
+
+  private:
+    struct State;
+    fsys::IoResult Run(bool finish);
+
+    Output output_;
+    std::unique_ptr<State> state_;
+};
+
+// Feeds one entry's data to the encoder, passed through the x86 converter (from position 0)
+// when `x86` is set. Data arrives in pieces of any size; the converter's held-back bytes travel
+// to the next piece, and at the entry's end go out as they are.
+class EntryFeeder {
+  public:
+    EntryFeeder(StreamEncoder& encoder, bool x86);
+    fsys::IoResult Put(const uint8_t* data, size_t count);
+    fsys::IoResult End();
+
+  private:
+    StreamEncoder& encoder_;
+    bool x86_;
+    payload::X86State state_{};
+    std::string work_; // the held-back bytes, then the piece being converted
+};
+
+} // namespace fpackrig
