@@ -3,8 +3,10 @@
 
 #include "bytesum.h"
 #include "codepage.h"
+#include "packed.h"
 
 #include <cstdio>
+#include <new>
 
 namespace inspect {
 
@@ -46,6 +48,11 @@ void Host::SetAttributes(const char* path, uint32_t attr) {
     sink_.SetAttributes(Relative(path), attr);
 }
 
+void* Host::AllocWindow(uint32_t n) {
+    window_.reset(new (std::nothrow) uint8_t[n]);
+    return window_.get();
+}
+
 namespace {
 
 constexpr size_t kIdSize = sizeof(payload::ArchiveId);
@@ -84,6 +91,36 @@ void SetVerdict(Inspection& out, const sfx::Outcome& r, const sfx::RunState& run
         out.subject = run.fileName + sfx::TextLength(run.workDir);
 }
 
+// True when the payload behind the identifier begins as a compressed one.
+bool StartsPacked(Host& host, const sfx::RunState& run) {
+    uint8_t magic[sizeof payload::kPackedMagic];
+    if (sfx::SeekTo(host, run.imageEnd + int64_t{kIdSize}).code != 0 ||
+        sfx::ReadExactly(host, magic, sizeof magic).code != 0)
+        return false;
+    for (size_t i = 0; i < sizeof magic; ++i)
+        if (magic[i] != payload::kPackedMagic[i])
+            return false;
+    return true;
+}
+
+// The decoding module's steps: header and stream, index, unpacking. A damaged compressed
+// payload has nothing to list.
+void InspectPacked(Host& host, sfx::RunState& run, Inspection& out) {
+    out.compressed = true;
+    auto decoder = std::make_unique<lz::Decoder>();
+    sfx::PackedRun<Host> packed;
+    packed.decoder = decoder.get();
+    std::vector<uint8_t> buffer(payload::kChunkSize);
+    sfx::Outcome r = sfx::CheckPackedPayload(host, run, packed, buffer.data());
+    out.packedSize = static_cast<int64_t>(packed.header.PackedSize);
+    out.unpackedSize = static_cast<int64_t>(packed.header.DataSize);
+    if (r.code == 0)
+        r = sfx::ReadPackedIndex(host, packed);
+    if (r.code == 0)
+        r = sfx::UnpackPackedEntries(host, run, packed, buffer.data());
+    SetVerdict(out, r, run);
+}
+
 } // namespace
 
 Inspection Inspect(Source& source, Sink& sink, const std::string& folder, bool listAfterRefusal) {
@@ -100,11 +137,16 @@ Inspection Inspect(Source& source, Sink& sink, const std::string& folder, bool l
     SetVerdict(out, r, *run);
     if (r.code != 0)
         return out;
+    if (StartsPacked(host, *run)) {
+        InspectPacked(host, *run, out);
+        return out;
+    }
     SetVerdict(out, sfx::CheckPayload(host, *run), *run);
     if (out.code != 0 && !listAfterRefusal)
         return out;
     std::vector<uint8_t> buffer(payload::kChunkSize);
     SetVerdict(out, Unpack(host, *run, buffer), *run);
+    out.packedSize = out.unpackedSize = run->totalSize;
     return out;
 }
 
@@ -214,6 +256,9 @@ std::string FormatText(const Inspection& r, const std::string& path) {
     s += "identifier " + (r.hasId ? r.id : std::string("-")) + "\n";
     s += "entries " + std::to_string(r.entries.size()) + "\n";
     s += "data " + std::to_string(DataBytes(r)) + "\n";
+    s += std::string("compressed ") + (r.compressed ? "yes" : "no") + "\n";
+    s += "packed " + std::to_string(r.packedSize) + "\n";
+    s += "unpacked " + std::to_string(r.unpackedSize) + "\n";
     for (const EntryInfo& e : r.entries)
         s += std::string("entry ") + (e.marked ? "* " : "- ") + std::to_string(e.size) + " " +
              DosTimeText(e.time) + " " + Hex32(e.attr) + " " + Hex32(e.checksum) + " " +
@@ -228,6 +273,9 @@ std::string FormatJson(const Inspection& r, const std::string& path) {
     s += "  \"image\": " + std::to_string(r.imageEnd) + ",\n";
     s += "  \"identifier\": " + (r.hasId ? JsonString(r.id) : std::string("null")) + ",\n";
     s += "  \"data\": " + std::to_string(DataBytes(r)) + ",\n";
+    s += std::string("  \"compressed\": ") + (r.compressed ? "true" : "false") + ",\n";
+    s += "  \"packed\": " + std::to_string(r.packedSize) + ",\n";
+    s += "  \"unpacked\": " + std::to_string(r.unpackedSize) + ",\n";
     s += "  \"entries\": [";
     for (size_t i = 0; i < r.entries.size(); ++i) {
         const EntryInfo& e = r.entries[i];

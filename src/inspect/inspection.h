@@ -1,6 +1,7 @@
 // Reading an SFX file the way its runtime module reads it, for packrig-inspect: the same payload
-// code (archive.h) over a host whose input is the file and whose output is either nothing (to
-// list and verify) or a folder (to extract). The host records every entry as it passes.
+// code (archive.h for plain payloads, packed.h for compressed ones) over a host whose input is the
+// file and whose output is either nothing (to list and verify) or a folder (to extract). The host
+// records every entry as it passes.
 #pragma once
 
 #include "archive.h"
@@ -49,6 +50,9 @@ struct Inspection {
     int64_t imageEnd = 0;
     bool hasId = false;
     std::string id;
+    bool compressed = false;        // the payload is a compressed one
+    int64_t packedSize = 0;         // stored data bytes: the stream's size when compressed
+    int64_t unpackedSize = 0;       // data bytes of the files
     std::vector<EntryInfo> entries; // every entry up to the first fault
     uint32_t code = 0;              // 0 when the runtime module would unpack and start the file
     std::string subject;            // the entry's relative path when the fault concerns it
@@ -75,6 +79,7 @@ class Host {
     void FinishOutput(uint32_t dosTime);
     void SetAttributes(const char* path, uint32_t attr);
     bool RecordUnpacked(const char* path);
+    void* AllocWindow(uint32_t n);
 
     // The path of the last marked entry, which RecordUnpacked takes out of the run state to tell
     // which entry carried the mark.
@@ -91,6 +96,7 @@ class Host {
     EntryInfo current_;
     std::string lastMarked_;
     uint32_t lastError_ = 0;
+    std::unique_ptr<uint8_t[]> window_;
 };
 
 // Runs the runtime module's checks and unpack loop over `source` into `sink`, with `folder`

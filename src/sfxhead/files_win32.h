@@ -41,6 +41,9 @@ class FilesHost {
     void FinishOutput(uint32_t dosTime);
     void SetAttributes(const char* path, uint32_t attr) { SetFileAttributesA(path, attr); }
     bool RecordUnpacked(const char* path);
+    void* AllocWindow(uint32_t n) {
+        return VirtualAlloc(nullptr, n, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    }
 
   private:
     HANDLE archive_ = INVALID_HANDLE_VALUE;

@@ -1,8 +1,12 @@
 // Entry of the runtime module (no C runtime: the linker's default GUI entry is defined here):
-// the run from start to end, and FinishRun, its single way out.
+// the run from start to end, and FinishRun, its single way out. Built twice: the plain module
+// reads plain payloads only; with PACKRIG_PACKED, the decoding module reads compressed ones only.
 #include <windows.h>
 
 #include "archive.h"
+#if PACKRIG_PACKED
+#include "packed.h"
+#endif
 #include "cleanup_win32.h"
 #include "files_win32.h"
 #include "progress.h"
@@ -19,6 +23,10 @@ alignas(16) uint8_t g_copyBuffer[payload::kChunkSize];
 
 RunState g_run;
 FilesHost g_files;
+#if PACKRIG_PACKED
+lz::Decoder g_decoder;
+PackedRun<FilesHost> g_packed;
+#endif
 char g_ownPath[MAX_PATH + 1];
 char g_scratch[kPathCap];
 int32_t g_exitCode;
@@ -158,13 +166,23 @@ void LaunchAndWait() {
     if (g_run.imageEnd == 0 || g_files.Size() <= g_run.imageEnd + 11)
         FinishRun(g_ownPath, kBadFormat);
     FinishOnFailure(ReadArchiveId(g_files, g_run));
+#if PACKRIG_PACKED
+    g_packed.decoder = &g_decoder;
+    FinishOnFailure(CheckPackedPayload(g_files, g_run, g_packed, g_copyBuffer));
+    FinishOnFailure(ReadPackedIndex(g_files, g_packed));
+#else
     FinishOnFailure(CheckPayload(g_files, g_run));
+#endif
     SetWorkDirFromTemp();
     TestFreeSpace();
     CopyText(g_scratch, sizeof g_scratch, g_run.workDir);
     MakeFolders(g_files, g_scratch);
+#if PACKRIG_PACKED
+    FinishOnFailure(UnpackPackedEntries(g_files, g_run, g_packed, g_copyBuffer));
+#else
     FinishOnFailure(SeekTo(g_files, g_run.imageEnd + int64_t{sizeof(payload::ArchiveId)}));
     FinishOnFailure(UnpackEntries(g_files, g_run, g_copyBuffer));
+#endif
     g_files.Close();
     if (g_run.launchPath[0] == 0)
         FinishRun(g_ownPath, kBadFormat);

@@ -77,6 +77,7 @@ class DebTest(unittest.TestCase):
 
     def test_builder_package_holds_its_files(self):
         for rel in ("usr/share/man/man1/packrig.1", "usr/share/packrig/sfxhead.exe",
+                    "usr/share/packrig/sfxheadz.exe",
                     "usr/share/packrig/packrig.exe", "usr/share/cmake/Packrig/PackrigConfig.cmake",
                     "usr/share/cmake/Packrig/PackrigAddSfx.cmake"):
             self.assertTrue(os.path.isfile(os.path.join(self.root, rel)), rel)

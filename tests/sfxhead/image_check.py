@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""The runtime module image: it must end exactly at its last section's raw data, since the
-payload follows it, it must stay small, and it must load on the oldest systems its header
-admits (subsystem 4.0), so it imports only what every Win32 system has."""
+"""The runtime module images, plain and decoding: each must end exactly at its last section's
+raw data, since the payload follows it, must stay small, and must load on the oldest systems its
+header admits (subsystem 4.0), so it imports only what every Win32 system has."""
 
 import os
 import struct
@@ -11,7 +11,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
 import sfxfile  # noqa: E402
 
-MAX_SIZE = 24576
+MAX_SIZE = {"sfxhead.exe": 24576, "sfxheadz.exe": 28672}
 
 # Functions that the first Win32 systems of both families (4.0) already export. Newer ones, such
 # as GetDiskFreeSpaceExA, SetFilePointerEx or GetFileSizeEx, must be looked up at run time:
@@ -29,7 +29,7 @@ EVERY_WIN32 = {
         GetTempPathA GetTickCount GetVersion GetVersionExA GetWindowsDirectoryA HeapAlloc
         HeapFree HeapReAlloc LoadLibraryA LocalFileTimeToFileTime MoveFileA MoveFileExA
         MultiByteToWideChar ReadFile RemoveDirectoryA SetFileAttributesA SetFilePointer
-        SetFileTime SetLastError Sleep WaitForSingleObject WideCharToMultiByte
+        SetFileTime SetLastError Sleep VirtualAlloc WaitForSingleObject WideCharToMultiByte
         WritePrivateProfileStringA WriteFile lstrcatA lstrcmpiA lstrcpyA lstrlenA""",
     "user32.dll": """BeginPaint CharNextA CharUpperA CreateWindowExA DefWindowProcA
         DestroyWindow DispatchMessageA DrawEdge DrawTextA EndPaint FillRect GetClientRect
@@ -86,10 +86,12 @@ def imports(image):
 
 
 class ImageTest(unittest.TestCase):
+    MODULE = "sfxhead.exe"
+
     def setUp(self):
         # The shipped i686 image; the tests may run its x86_64 twin elsewhere.
         folder = os.environ.get("PACKRIG_SHIP_DIR") or os.environ["PACKRIG_WIN_DIR"]
-        path = os.path.join(folder, "sfxhead.exe")
+        path = os.path.join(folder, self.MODULE)
         with open(path, "rb") as f:
             self.image = f.read()
 
@@ -100,7 +102,7 @@ class ImageTest(unittest.TestCase):
         self.assertLess(int.from_bytes(self.image[0x3C:0x40], "little"), 65536)
 
     def test_size_limit(self):
-        self.assertLessEqual(len(self.image), MAX_SIZE)
+        self.assertLessEqual(len(self.image), MAX_SIZE[self.MODULE])
 
     def test_imports_only_what_every_win32_system_has(self):
         found = imports(self.image)
@@ -122,6 +124,10 @@ class ImageTest(unittest.TestCase):
         self.assertTrue(all(e.checksum == sfxfile.byte_sum(e.name, e.data)
                             for e in parsed.entries))
         self.assertEqual(parsed.trailing, b"xx")
+
+
+class DecodingImageTest(ImageTest):
+    MODULE = "sfxheadz.exe"
 
 
 if __name__ == "__main__":

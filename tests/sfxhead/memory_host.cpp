@@ -1,7 +1,13 @@
 // Test archives for the payload code; see memory_host.h.
 #include "memory_host.h"
 
+#include <lzma.h>
+
+#include <stdexcept>
+
 #include "bytesum.h"
+#include "crc32.h"
+#include "x86_filter.h"
 
 namespace sfxtest {
 
@@ -70,6 +76,79 @@ ArchiveBuilder& ArchiveBuilder::Raw(const std::string& bytes) {
 
 std::string ArchiveBuilder::Build(bool terminator) const {
     return image_ + id_ + body_ + (terminator ? std::string(17, '\0') : std::string());
+}
+
+std::string Lzma2Encode(const std::string& data, uint32_t dictSize) {
+    lzma_options_lzma options;
+    if (lzma_lzma_preset(&options, 6))
+        throw std::runtime_error("no LZMA preset");
+    options.dict_size = dictSize;
+    lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    std::string out(data.size() + data.size() / 2 + 4096, '\0');
+    size_t outPos = 0;
+    if (lzma_raw_buffer_encode(filters, nullptr, reinterpret_cast<const uint8_t*>(data.data()),
+                               data.size(), reinterpret_cast<uint8_t*>(out.data()), &outPos,
+                               out.size()) != LZMA_OK)
+        throw std::runtime_error("LZMA2 encoding failed");
+    out.resize(outPos);
+    return out;
+}
+
+PackedBuilder& PackedBuilder::Entry(const std::string& name, const std::string& data, uint8_t isExe,
+                                    uint8_t filter, uint32_t time, uint32_t attr) {
+    payload::TEntryHeader h{isExe, static_cast<int32_t>(name.size()),
+                            static_cast<int32_t>(data.size()), time, attr};
+    items_.push_back(Item{h, name, data, filter});
+    return *this;
+}
+
+PackedBuilder& PackedBuilder::RawIndex(const std::string& index) {
+    rawIndex_ = true;
+    index_ = index;
+    return *this;
+}
+
+std::string PackedBuilder::Index() const {
+    if (rawIndex_)
+        return index_;
+    std::string index;
+    for (const Item& item : items_) {
+        payload::TPackedEntryTail tail{payload::ByteSum(item.name.data(), item.name.size()) +
+                                           payload::ByteSum(item.data.data(), item.data.size()),
+                                       item.filter};
+        index.append(reinterpret_cast<const char*>(&item.header), sizeof item.header);
+        index += item.name;
+        index.append(reinterpret_cast<const char*>(&tail), sizeof tail);
+    }
+    return index;
+}
+
+std::string PackedBuilder::Build(const std::function<void(payload::TPackedHeader&)>& adjust) const {
+    std::string data;
+    for (const Item& item : items_) {
+        std::string converted = item.data;
+        if (item.filter == payload::kFilterX86) {
+            payload::X86State state;
+            payload::X86Convert(state, reinterpret_cast<uint8_t*>(converted.data()),
+                                static_cast<uint32_t>(converted.size()), true);
+        }
+        data += converted;
+    }
+    std::string index = Index();
+    std::string stream = Lzma2Encode(index + data, dictSize_);
+    payload::TPackedHeader h{};
+    std::memcpy(h.Magic, payload::kPackedMagic, sizeof h.Magic);
+    h.DictSize = dictSize_;
+    h.EntryCount = static_cast<uint32_t>(items_.size());
+    h.IndexSize = index.size();
+    h.DataSize = data.size();
+    h.PackedSize = stream.size();
+    h.PackedCrc = payload::Crc32(0, stream.data(), stream.size());
+    if (adjust)
+        adjust(h);
+    h.HeaderCrc = payload::Crc32(0, &h, offsetof(payload::TPackedHeader, HeaderCrc));
+    std::string header(reinterpret_cast<const char*>(&h), sizeof h);
+    return ArchiveBuilder().ImageOnly() + std::string(1, '\x0A') + "0012AB34CD" + header + stream;
 }
 
 } // namespace sfxtest

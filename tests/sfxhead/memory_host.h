@@ -4,10 +4,13 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "packed_payload.h"
 #include "payload.h"
 
 namespace sfxtest {
@@ -33,6 +36,9 @@ struct MemoryHost {
     std::vector<std::string> unpacked;
     int pumps = 0;
     int progressCalls = 0;
+    bool failAlloc = false;                         // AllocWindow finds no memory
+    std::vector<std::unique_ptr<uint8_t[]>> blocks; // every block AllocWindow gave
+    std::vector<uint32_t> blockSizes;
 
     bool Seek(int64_t p) {
         pos = p;
@@ -89,6 +95,13 @@ struct MemoryHost {
         unpacked.push_back(path);
         return true;
     }
+    void* AllocWindow(uint32_t n) {
+        blockSizes.push_back(n);
+        if (failAlloc)
+            return nullptr;
+        blocks.push_back(std::make_unique<uint8_t[]>(n));
+        return blocks.back().get();
+    }
 };
 
 // Builds SFX file bytes: a fake image that ends at its section's raw data, the identifier,
@@ -110,5 +123,37 @@ class ArchiveBuilder {
     std::string id_;
     std::string body_;
 };
+
+// Builds compressed SFX file bytes with liblzma's raw LZMA2 encoder: the same fake image, the
+// identifier, the header and the stream over the index and the entries' data, x86-converted per
+// entry where asked. The index can be replaced to build hostile ones with sound checksums.
+class PackedBuilder {
+  public:
+    explicit PackedBuilder(uint32_t dictSize = 1u << 16) : dictSize_(dictSize) {}
+    PackedBuilder& Entry(const std::string& name, const std::string& data, uint8_t isExe = 0,
+                         uint8_t filter = payload::kFilterNone, uint32_t time = 0x50B16DAF,
+                         uint32_t attr = 0x20);
+    // Index bytes to use in place of the records of the entries (their data stays).
+    PackedBuilder& RawIndex(const std::string& index);
+    std::string Index() const;
+    std::string Build(const std::function<void(payload::TPackedHeader&)>& adjust = {}) const;
+    static size_t HeaderOffset() { return 0x400 + sizeof(payload::ArchiveId); }
+    static size_t StreamOffset() { return HeaderOffset() + sizeof(payload::TPackedHeader); }
+
+  private:
+    struct Item {
+        payload::TEntryHeader header;
+        std::string name;
+        std::string data;
+        uint8_t filter;
+    };
+    uint32_t dictSize_;
+    std::vector<Item> items_;
+    bool rawIndex_ = false;
+    std::string index_;
+};
+
+// Raw LZMA2 stream of `data` (liblzma, preset 6, the given dictionary).
+std::string Lzma2Encode(const std::string& data, uint32_t dictSize);
 
 } // namespace sfxtest

@@ -174,3 +174,40 @@ def payload_offsets(data):
         marks += [("header", pos), ("name", pos + 17), ("data", pos + 17 + name_length),
                   ("checksum", pos + 17 + name_length + size)]
         pos += 17 + name_length + size + 4
+
+
+PACKED_HEADER = struct.Struct("<4sIIQQQI")  # Magic .. PackedCrc; HeaderCrc follows
+FILTER_X86 = 1
+
+
+def x86_converted(data):
+    """`data` through the x86 branch converter (encoding, start position 0): liblzma's x86
+    filter in front of LZMA2, decoded again by LZMA2 alone."""
+    import lzma
+    both = [{"id": lzma.FILTER_X86}, {"id": lzma.FILTER_LZMA2, "preset": 0}]
+    stream = lzma.compress(data, format=lzma.FORMAT_RAW, filters=both)
+    return lzma.decompress(stream, format=lzma.FORMAT_RAW, filters=both[1:])
+
+
+def build_packed(image, entries, identifier=None, dict_size=1 << 20, x86=lambda e: False,
+                 trailer=b""):
+    """Bytes of a compressed SFX file: the identifier, the header and one raw LZMA2 stream over
+    the index (header, name, checksum and filter of every entry) and the entries' data, each
+    x86-converted where `x86(entry)` says so."""
+    import lzma
+    import zlib
+    ident = random_identifier() if identifier is None else identifier
+    if isinstance(ident, str):
+        ident = ident.encode("ascii")
+    index, data = bytearray(), bytearray()
+    for e in entries:
+        flag = FILTER_X86 if x86(e) else 0
+        checksum = byte_sum(e.name, e.data) if e.checksum is None else e.checksum
+        index += e.header() + e.name + struct.pack("<IB", checksum, flag)
+        data += x86_converted(e.data) if flag else e.data
+    filters = [{"id": lzma.FILTER_LZMA2, "preset": 6, "dict_size": dict_size}]
+    stream = lzma.compress(bytes(index + data), format=lzma.FORMAT_RAW, filters=filters)
+    header = PACKED_HEADER.pack(b"PRZ1", dict_size, len(entries), len(index), len(data),
+                                len(stream), zlib.crc32(stream))
+    header += struct.pack("<I", zlib.crc32(header))
+    return bytes(image) + bytes([10]) + ident.ljust(10, b"0")[:10] + header + stream + trailer
