@@ -4,6 +4,8 @@
 # hand, after a build, on a quiet machine. Needs xz and 7zz (Debian package 7zip, for this
 # benchmark only); unpacking under wine is timed when the build has a wine prefix.
 #   sh bench/compress_bench.sh [build-dir]
+# PACKRIG_BENCH_SCALE=N (default 1) takes every N-th file of "app" and 1/N of the bytes of "docs"
+# and "media", for a shorter run on a busy machine.
 # The trees, gathered from this machine's files:
 #   app    the i386 programs and DLLs that wine ships: `dpkg -L libwine:i386 | grep i386-windows`
 #   docs   /usr/share/doc, then Python's *.py files under /usr/lib/python3*, up to about 100 MB
@@ -12,6 +14,7 @@
 # The program started by each SFX file is wine's hostname.exe, copied into docs and media.
 set -eu
 build=$(realpath "${1:-build}")
+scale=${PACKRIG_BENCH_SCALE:-1}
 packrig=$build/bin/packrig
 work=$(mktemp -d /var/tmp/packrig-compress.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -34,12 +37,13 @@ make_trees() {
     mkdir -p "$work/app" "$work/docs" "$work/media"
     dpkg -L libwine:i386 | grep "^$wine_dir/." | while IFS= read -r f; do
         [ -f "$f" ] && echo "$f"
-    done | copy_listed "$work/app"
+    done | awk -v n="$scale" 'NR % n == 0' | copy_listed "$work/app"
     { find /usr/share/doc -type f | sort; find /usr/lib/python3* -type f -name '*.py' | sort; } |
-        up_to_bytes 100000000 | copy_listed "$work/docs"
+        up_to_bytes $((100000000 / scale)) | copy_listed "$work/docs"
     find / -xdev \( -path /proc -o -path /sys -o -path /tmp -o -path /var/tmp -o -path /work \) \
         -prune -o -type f \( -name '*.png' -o -name '*.gz' -o -name '*.jpg' \) -print | sort |
-        up_to_bytes 50000000 | copy_listed "$work/media"
+        up_to_bytes $((50000000 / scale)) | copy_listed "$work/media"
+    [ -f "$work/app/$starter" ] || cp "$wine_dir/$starter" "$work/app/$starter"
     cp "$wine_dir/$starter" "$work/docs/$starter"
     cp "$wine_dir/$starter" "$work/media/$starter"
 }
