@@ -58,9 +58,10 @@ size() {
     stat -c %s "$1"
 }
 
-# Path of the starter program inside a tree.
+# Path of the starter program inside a tree, relative to the tree and with "\" between folders,
+# as the builder takes it to mark its entry.
 starter_of() {
-    find "$1" -name "$starter" -type f | head -n 1
+    (cd "$1" && find . -name "$starter" -type f | head -n 1 | sed 's|^\./||; s|/|\\|g')
 }
 
 # Seconds that an SFX file takes to unpack and run its program under wine, or "-" without wine.
