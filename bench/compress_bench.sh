@@ -6,6 +6,8 @@
 #   sh bench/compress_bench.sh [build-dir [tree...]]
 # Trees named after the build folder are measured alone (default: app docs media); the scratch
 # folder is made under $PACKRIG_BENCH_TMP (default /var/tmp).
+# PACKRIG_BENCH_SCALE=N (default 1) takes every N-th file of "app" and 1/N of the bytes of "docs"
+# and "media", for a shorter run on a busy machine.
 # The trees, gathered from this machine's files:
 #   app    the i386 programs and DLLs that wine ships: `dpkg -L libwine:i386 | grep i386-windows`
 #   docs   /usr/share/doc, then Python's *.py files under /usr/lib/python3*, up to about 100 MB
@@ -17,6 +19,7 @@ set -eu
 build=$(realpath "${1:-build}")
 [ $# -gt 0 ] && shift
 trees=${*:-app docs media}
+scale=${PACKRIG_BENCH_SCALE:-1}
 packrig=$build/bin/packrig
 work=$(mktemp -d "${PACKRIG_BENCH_TMP:-/var/tmp}/packrig-compress.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -38,18 +41,18 @@ up_to_bytes() {
 gather_app() {
     dpkg -L libwine:i386 | grep "^$wine_dir/." | while IFS= read -r f; do
         [ -f "$f" ] && echo "$f"
-    done
+    done | awk -v n="$scale" 'NR % n == 0'
 }
 
 gather_docs() {
     { find /usr/share/doc -type f | sort; find /usr/lib/python3* -type f -name '*.py' | sort; } |
-        up_to_bytes 100000000
+        up_to_bytes $((100000000 / scale))
 }
 
 gather_media() {
     find / -xdev \( -path /proc -o -path /sys -o -path /tmp -o -path /var/tmp -o -path /work \) \
         -prune -o -type f \( -name '*.png' -o -name '*.gz' -o -name '*.jpg' \) -print | sort |
-        up_to_bytes 50000000
+        up_to_bytes $((50000000 / scale))
 }
 
 make_tree() {
@@ -68,9 +71,10 @@ size() {
     stat -c %s "$1"
 }
 
-# Path of the starter program inside a tree.
+# Path of the starter program inside a tree, relative to the tree and with "\" between folders,
+# as the builder takes it to mark its entry.
 starter_of() {
-    find "$1" -name "$starter" -type f | head -n 1
+    (cd "$1" && find . -name "$starter" -type f | head -n 1 | sed 's|^\./||; s|/|\\|g')
 }
 
 # Seconds that an SFX file takes to unpack and run its program under wine, or "-" without wine.

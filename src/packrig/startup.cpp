@@ -58,16 +58,12 @@ int RunHeadless(const prutils::CommandLine& commandLine, const StartupState& sta
         commandLine.PositionalParam(3), state.flags, state.RuntimeModuleImage, noWindow));
 }
 
-bool LoadRuntimeModuleImage(bool compressed, prutils::ResourceBytes& image) {
-    return prutils::LoadOwnResource("EXE", compressed ? "SFXHEADZ" : "SFXHEAD", image);
-}
-
 int StartBuilder(const prutils::CommandLine& commandLine, StartupState& state) {
     prdialogs::DetectLanguage();
     prdialogs::AboutWord = "packrig";
     bool compressed = commandLine.FindCmdLineSwitch("z");
     prutils::ResourceBytes image;
-    if (!LoadRuntimeModuleImage(compressed, image)) {
+    if (!prutils::RuntimeModuleImage(compressed, image)) {
         prdialogs::ShowError("Internal error\r\nThe program is corrupted");
         return kExitFailure;
     }

@@ -26,10 +26,6 @@ struct StartupState {
 // Reads the switches and the positional-parameter count.
 StartupState ReadSwitches(const prutils::CommandLine& commandLine);
 
-// The runtime module image that heads the SFX files of this run: the decoding module for
-// compressed ones. False when the builder does not carry it.
-bool LoadRuntimeModuleImage(bool compressed, prutils::ResourceBytes& image);
-
 // Runs a headless start: the build when three paths are given. Returns the exit code.
 int RunHeadless(const prutils::CommandLine& commandLine, const StartupState& state);
 

@@ -217,19 +217,6 @@ template <class Host> void MakeFoldersOnce(Host& host, RunState& run) {
     AppendBytes(run.lastFolder, kPathCap, run.fileName, end);
 }
 
-// Opens the output of the entry whose full path is in FileName: the launch path taken when the
-// entry is marked, the path recorded for the clean-up, its folders and the file created.
-template <class Host> Outcome OpenEntryOutput(Host& host, RunState& run, bool marked) {
-    if (marked)
-        CopyText(run.launchPath, kPathCap, run.fileName);
-    if (!host.RecordUnpacked(run.fileName))
-        return Fail(kOutOfMemory, Subject::EntryPath);
-    MakeFoldersOnce(host, run);
-    if (!host.CreateOutput(run.fileName))
-        return Fail(SystemCode(host, kBadFormat), Subject::EntryPath);
-    return kOk;
-}
-
 // Copies one entry's data to the open output file in chunks through `buffer`, adding every
 // chunk to `sum` and the progress.
 template <class Host>
@@ -279,9 +266,14 @@ template <class Host> Outcome UnpackEntries(Host& host, RunState& run, uint8_t* 
         if (!IsSafeEntryName(name, static_cast<size_t>(h.NameLength)))
             return Fail(kBadFormat);
         uint32_t sum = payload::ByteSum(name, static_cast<size_t>(h.NameLength));
-        r = OpenEntryOutput(host, run, h.IsExeFile != 0);
-        if (r.code == 0)
-            r = CopyEntryData(host, run, h.Size, buffer, sum);
+        if (h.IsExeFile != 0)
+            CopyText(run.launchPath, kPathCap, run.fileName);
+        if (!host.RecordUnpacked(run.fileName))
+            return Fail(kOutOfMemory, Subject::EntryPath);
+        MakeFoldersOnce(host, run);
+        if (!host.CreateOutput(run.fileName))
+            return Fail(SystemCode(host, kBadFormat), Subject::EntryPath);
+        r = CopyEntryData(host, run, h.Size, buffer, sum);
         uint8_t stored[4];
         if (r.code == 0)
             r = ReadExactly(host, stored, sizeof stored);

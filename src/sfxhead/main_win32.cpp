@@ -5,6 +5,7 @@
 
 #include "archive.h"
 #if PACKRIG_PACKED
+#include "decode_ahead_win32.h"
 #include "packed.h"
 #endif
 #include "cleanup_win32.h"
@@ -170,6 +171,7 @@ void LaunchAndWait() {
     g_packed.decoder = &g_decoder;
     FinishOnFailure(CheckPackedPayload(g_files, g_run, g_packed, g_copyBuffer));
     FinishOnFailure(ReadPackedIndex(g_files, g_packed));
+    StartDecodingAhead(g_decoder, g_packed.readData, g_packed.readContext);
 #else
     FinishOnFailure(CheckPayload(g_files, g_run));
 #endif

@@ -46,6 +46,10 @@ template <class Host> uint32_t PullStream(void* ctx, uint8_t* buf, uint32_t cap)
     return got;
 }
 
+// Where the unpack loop takes decoded bytes from, with lz::Read's meaning: null for the decoder
+// itself, or a reader that the platform puts in between (a thread that decodes ahead).
+using DataReadFn = lz::Status (*)(void* ctx, uint8_t* out, uint32_t want, uint32_t* got);
+
 // State of one compressed run beside RunState. `decoder` is the caller's: it is large.
 template <class Host> struct PackedRun {
     payload::TPackedHeader header{};
@@ -55,7 +59,15 @@ template <class Host> struct PackedRun {
     uint32_t windowSize = 0;
     lz::Decoder* decoder = nullptr;
     StreamInput<Host> input;
+    DataReadFn readData = nullptr;
+    void* readContext = nullptr;
 };
+
+template <class Host>
+lz::Status ReadDecoded(PackedRun<Host>& packed, uint8_t* out, uint32_t want, uint32_t* got) {
+    return packed.readData != nullptr ? packed.readData(packed.readContext, out, want, got)
+                                      : lz::Read(*packed.decoder, out, want, got);
+}
 
 inline bool HeaderFieldsFit(const payload::TPackedHeader& h) {
     for (int i = 0; i < 4; ++i)
@@ -106,7 +118,7 @@ Outcome CheckPackedPayload(Host& host, RunState& run, PackedRun<Host>& packed, u
 // malformed, a failed read reports the system's code.
 template <class Host> Outcome DecodeExactly(PackedRun<Host>& packed, uint8_t* out, uint32_t n) {
     uint32_t got = 0;
-    lz::Status s = lz::Read(*packed.decoder, out, n, &got);
+    lz::Status s = ReadDecoded(packed, out, n, &got);
     if (got == n && (s == lz::Status::Ok || s == lz::Status::End))
         return kOk;
     return Fail(packed.input.failCode != 0 ? packed.input.failCode : kBadFormat);
@@ -234,7 +246,7 @@ Outcome CopyPackedData(Host& host, RunState& run, PackedRun<Host>& packed, const
 template <class Host> bool StreamEndsHere(PackedRun<Host>& packed) {
     uint8_t extra;
     uint32_t got = 0;
-    return lz::Read(*packed.decoder, &extra, 1, &got) == lz::Status::End && got == 0 &&
+    return ReadDecoded(packed, &extra, 1, &got) == lz::Status::End && got == 0 &&
            lz::Consumed(*packed.decoder) == packed.header.PackedSize;
 }
 
@@ -253,9 +265,15 @@ Outcome UnpackPackedEntries(Host& host, RunState& run, PackedRun<Host>& packed, 
         CopyText(run.fileName, kPathCap, run.workDir);
         AppendBytes(run.fileName, kPathCap, rec.name, nameLength);
         uint32_t sum = payload::ByteSum(rec.name, nameLength);
-        Outcome r = OpenEntryOutput(host, run, rec.header.IsExeFile != 0);
-        if (r.code == 0)
-            r = CopyPackedData(host, run, packed, rec, buffer, sum);
+        // As in UnpackEntries, which stays as it is so that the plain module keeps its bytes.
+        if (rec.header.IsExeFile != 0)
+            CopyText(run.launchPath, kPathCap, run.fileName);
+        if (!host.RecordUnpacked(run.fileName))
+            return Fail(kOutOfMemory, Subject::EntryPath);
+        MakeFoldersOnce(host, run);
+        if (!host.CreateOutput(run.fileName))
+            return Fail(SystemCode(host, kBadFormat), Subject::EntryPath);
+        Outcome r = CopyPackedData(host, run, packed, rec, buffer, sum);
         if (r.code == 0 && sum != rec.tail.Checksum)
             r = Fail(kBadFormat);
         if (r.code != 0)

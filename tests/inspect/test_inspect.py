@@ -125,6 +125,50 @@ class InspectTest(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertEqual(os.listdir(elsewhere), [])
 
+    def test_compressed_file_lists_verifies_and_extracts_like_the_plain_one(self):
+        src = os.path.join(self.dir, "src")
+        packed = os.path.join(self.dir, "out", "z.exe")
+        built = subprocess.run([PACKRIG, "-o", "-c", "-h", "-z", src, "setup.bat", packed],
+                               capture_output=True, timeout=120)
+        self.assertEqual(built.returncode, 0, built.stderr)
+        plain_doc = json.loads(inspect("--json", self.sfx).stdout)
+        doc = json.loads(inspect("--json", packed).stdout)
+        self.assertTrue(doc["sound"], doc["reason"])
+        self.assertFalse(plain_doc["compressed"])
+        self.assertEqual(plain_doc["packed"], plain_doc["unpacked"])
+        self.assertTrue(doc["compressed"])
+        with open(packed, "rb") as f:
+            data = f.read()
+        end = sfxfile.image_end(data)
+        self.assertEqual(doc["packed"], len(data) - end - 11 - 44)
+        self.assertEqual(doc["unpacked"], sum(len(d) for d in self.files.values()))
+        strip = lambda d: [dict(e, dostime=None, time=None) for e in d["entries"]]  # noqa: E731
+        self.assertEqual(sorted(strip(doc), key=lambda e: e["name"]),
+                         sorted(strip(plain_doc), key=lambda e: e["name"]))
+        lines = inspect(packed).stdout.splitlines()
+        self.assertIn("compressed yes", lines)
+        self.assertIn("unpacked %d" % doc["unpacked"], lines)
+
+        out = os.path.join(self.dir, "zx")
+        result = inspect("--extract", out, packed)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for rel, content in self.files.items():
+            with open(os.path.join(out, rel), "rb") as f:
+                self.assertEqual(f.read(), content, rel)
+
+        for at in (end + 11, end + 60, len(data) - 1):
+            flipped = bytearray(data)
+            flipped[at] ^= 0x01
+            path = self.damaged("z%d" % at, bytes(flipped))
+            with self.subTest(at=at):
+                result = inspect("--verify", path)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(path + " is not a valid Win32 application (error 193)",
+                              result.stderr)
+                out = os.path.join(self.dir, "zx%d" % at)
+                self.assertEqual(inspect("--extract", out, path).returncode, 1)
+                self.assertFalse(os.path.exists(out))
+
     def test_usage_and_missing_file(self):
         self.assertEqual(inspect().returncode, 2)
         self.assertEqual(inspect("--bogus", self.sfx).returncode, 2)

@@ -3,6 +3,7 @@
 #include "archive.h"
 #include "inspection.h"
 #include "memory_host.h"
+#include "packed.h"
 
 #include <gtest/gtest.h>
 
@@ -28,6 +29,30 @@ uint32_t RuntimeVerdict(const std::string& file) {
     sfx::SetWorkDir(run, "C:\\TEMP");
     if ((r = sfx::SeekTo(host, run.imageEnd + 11)).code != 0 ||
         (r = sfx::UnpackEntries(host, run, buffer)).code != 0)
+        return r.code;
+    return run.launchPath[0] == 0 ? sfx::kBadFormat : 0;
+}
+
+// The decoding module's checks and unpack loop, in its order, on an in-memory file.
+uint32_t DecodingRuntimeVerdict(const std::string& file) {
+    sfxtest::MemoryHost host;
+    host.archive = file;
+    static uint8_t buffer[payload::kChunkSize];
+    static lz::Decoder decoder;
+    sfx::RunState run;
+    sfx::PackedRun<sfxtest::MemoryHost> packed;
+    packed.decoder = &decoder;
+    sfx::Outcome r = sfx::LocatePayload(host, run.imageEnd);
+    if (r.code != 0)
+        return r.code;
+    if (run.imageEnd == 0 || host.Size() <= run.imageEnd + 11)
+        return sfx::kBadFormat;
+    if ((r = sfx::ReadArchiveId(host, run)).code != 0 ||
+        (r = sfx::CheckPackedPayload(host, run, packed, buffer)).code != 0 ||
+        (r = sfx::ReadPackedIndex(host, packed)).code != 0)
+        return r.code;
+    sfx::SetWorkDir(run, "C:\\TEMP");
+    if ((r = sfx::UnpackPackedEntries(host, run, packed, buffer)).code != 0)
         return r.code;
     return run.launchPath[0] == 0 ? sfx::kBadFormat : 0;
 }
@@ -102,6 +127,39 @@ TEST(VerdictTest, AgreesWithTheRuntimeOnSeedsCutsAndFlips) {
     }
     EXPECT_GT(sound, 0);
     EXPECT_GT(refused, 0);
+}
+
+TEST(VerdictTest, AgreesWithTheDecodingModuleOnCompressedFilesCutsAndFlips) {
+    std::string file =
+        sfxtest::PackedBuilder()
+            .Entry("setup.exe", "MZ program", 1, payload::kFilterX86)
+            .Entry("Docs\\a.txt", "abcabcabc", 0, payload::kFilterNone, 0x50B16DAF, 0x21)
+            .Build();
+    ASSERT_EQ(DecodingRuntimeVerdict(file), 0u);
+    for (size_t cut = 0; cut <= file.size(); ++cut)
+        EXPECT_EQ(InspectVerdict(file.substr(0, cut), false),
+                  DecodingRuntimeVerdict(file.substr(0, cut)))
+            << "cut at " << cut;
+    for (size_t at = sfxtest::PackedBuilder::HeaderOffset(); at < file.size(); ++at) {
+        std::string flipped = file;
+        flipped[at] = static_cast<char>(flipped[at] ^ 0x41);
+        EXPECT_EQ(InspectVerdict(flipped, true), DecodingRuntimeVerdict(flipped))
+            << "flip at " << at;
+    }
+
+    StringSource source(file);
+    inspect::Sink nothing;
+    inspect::Inspection r = inspect::Inspect(source, nothing, "", true);
+    ASSERT_TRUE(r.IsSound());
+    EXPECT_TRUE(r.compressed);
+    EXPECT_EQ(r.unpackedSize, 19);
+    EXPECT_EQ(r.packedSize,
+              static_cast<int64_t>(file.size() - sfxtest::PackedBuilder::StreamOffset()));
+    ASSERT_EQ(r.entries.size(), 2u);
+    EXPECT_TRUE(r.entries[0].marked);
+    EXPECT_EQ(r.entries[1].name, "Docs\\a.txt");
+    EXPECT_EQ(r.entries[1].attr, 0x21u);
+    EXPECT_EQ(r.entries[1].checksum, payload::ByteSum("Docs\\a.txtabcabcabc", 19));
 }
 
 TEST(VerdictTest, ListsEntriesWithTheirFieldsAndTheMark) {

@@ -19,7 +19,8 @@ MAX_SIZE = {"sfxhead.exe": 24576, "sfxheadz.exe": 28672}
 # the clean-up are exported by both families; on the 95 family they fail, and the clean-up falls
 # back to MoveFileExA.
 EVERY_WIN32 = {
-    "kernel32.dll": """CloseHandle CreateDirectoryA CreateFileA CreateProcessA DeleteFileA
+    "kernel32.dll": """CloseHandle CreateDirectoryA CreateFileA CreateProcessA CreateSemaphoreA
+        CreateThread DeleteFileA
         DosDateTimeToFileTime ExitProcess FileTimeToDosDateTime FileTimeToLocalFileTime
         FindClose FindFirstFileA FindNextFileA FormatMessageA FreeLibrary GetCommandLineA
         GetCurrentDirectoryA GetDiskFreeSpaceA GetExitCodeProcess GetFileAttributesA
@@ -28,7 +29,7 @@ EVERY_WIN32 = {
         GetProcessHeap GetShortPathNameA GetSystemDefaultLangID GetSystemDirectoryA
         GetTempPathA GetTickCount GetVersion GetVersionExA GetWindowsDirectoryA HeapAlloc
         HeapFree HeapReAlloc LoadLibraryA LocalFileTimeToFileTime MoveFileA MoveFileExA
-        MultiByteToWideChar ReadFile RemoveDirectoryA SetFileAttributesA SetFilePointer
+        MultiByteToWideChar ReadFile ReleaseSemaphore RemoveDirectoryA SetFileAttributesA SetFilePointer
         SetFileTime SetLastError Sleep VirtualAlloc WaitForSingleObject WideCharToMultiByte
         WritePrivateProfileStringA WriteFile lstrcatA lstrcmpiA lstrcpyA lstrlenA""",
     "user32.dll": """BeginPaint CharNextA CharUpperA CreateWindowExA DefWindowProcA
