@@ -3,7 +3,9 @@
 # same three trees, all measured in this one run; prints a Markdown table. Not a test: run it by
 # hand, after a build, on a quiet machine. Needs xz and 7zz (Debian package 7zip, for this
 # benchmark only); unpacking under wine is timed when the build has a wine prefix.
-#   sh bench/compress_bench.sh [build-dir]
+#   sh bench/compress_bench.sh [build-dir [tree...]]
+# Trees named after the build folder are measured alone (default: app docs media); the scratch
+# folder is made under $PACKRIG_BENCH_TMP (default /var/tmp).
 # PACKRIG_BENCH_SCALE=N (default 1) takes every N-th file of "app" and 1/N of the bytes of "docs"
 # and "media", for a shorter run on a busy machine.
 # The trees, gathered from this machine's files:
@@ -12,11 +14,14 @@
 #   media  *.png, *.gz, *.jpg files anywhere on this file system (sorted by path, outside /proc,
 #          /sys, /tmp, /var/tmp and /work), up to about 50 MB
 # The program started by each SFX file is wine's hostname.exe, copied into docs and media.
+# Each tree is made, measured and removed in turn.
 set -eu
 build=$(realpath "${1:-build}")
+[ $# -gt 0 ] && shift
+trees=${*:-app docs media}
 scale=${PACKRIG_BENCH_SCALE:-1}
 packrig=$build/bin/packrig
-work=$(mktemp -d /var/tmp/packrig-compress.XXXXXX)
+work=$(mktemp -d "${PACKRIG_BENCH_TMP:-/var/tmp}/packrig-compress.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 wine_dir=/usr/lib/i386-linux-gnu/wine/i386-windows
 starter=hostname.exe
@@ -33,19 +38,27 @@ up_to_bytes() {
     done | awk -F '\t' -v cap="$1" '{ if (total + $1 > cap) exit; total += $1; print $2 }'
 }
 
-make_trees() {
-    mkdir -p "$work/app" "$work/docs" "$work/media"
+gather_app() {
     dpkg -L libwine:i386 | grep "^$wine_dir/." | while IFS= read -r f; do
         [ -f "$f" ] && echo "$f"
-    done | awk -v n="$scale" 'NR % n == 0' | copy_listed "$work/app"
+    done | awk -v n="$scale" 'NR % n == 0'
+}
+
+gather_docs() {
     { find /usr/share/doc -type f | sort; find /usr/lib/python3* -type f -name '*.py' | sort; } |
-        up_to_bytes $((100000000 / scale)) | copy_listed "$work/docs"
+        up_to_bytes $((100000000 / scale))
+}
+
+gather_media() {
     find / -xdev \( -path /proc -o -path /sys -o -path /tmp -o -path /var/tmp -o -path /work \) \
         -prune -o -type f \( -name '*.png' -o -name '*.gz' -o -name '*.jpg' \) -print | sort |
-        up_to_bytes $((50000000 / scale)) | copy_listed "$work/media"
-    [ -f "$work/app/$starter" ] || cp "$wine_dir/$starter" "$work/app/$starter"
-    cp "$wine_dir/$starter" "$work/docs/$starter"
-    cp "$wine_dir/$starter" "$work/media/$starter"
+        up_to_bytes $((50000000 / scale))
+}
+
+make_tree() {
+    mkdir -p "$work/$1"
+    "gather_$1" | copy_listed "$work/$1"
+    [ -n "$(starter_of "$work/$1")" ] || cp "$wine_dir/$starter" "$work/$1/$starter"
 }
 
 # Seconds taken by a command, output discarded.
@@ -94,9 +107,10 @@ measure_tree() {
 
 export WINE=${WINE:-wine} WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
 export WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
-make_trees
-for tree in app docs media; do
+for tree in $trees; do
+    make_tree "$tree"
     measure_tree "$tree"
+    rm -rf "${work:?}/$tree"
 done
 
 python3 - "$work/results.txt" <<'PY'
