@@ -4,6 +4,7 @@
 #include "boxes.h"
 #include "bytesum.h"
 #include "cmdline.h"
+#include "exe_name.h"
 #include "filesys.h"
 #include "payload.h"
 #include "payload_hash.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <random>
@@ -31,10 +33,6 @@ std::mt19937 g_identifierRandom;
 const char kExeFileHint[] =
     "The executable file is named relative to the source directory, as in setup.exe or "
     "bin\\setup.exe.";
-const char kNothingMarkedWarning[] =
-    "Warning: no file in this SFX file is marked as the executable file, so it will not start. "
-    "Name the executable file as it is stored: relative to the source directory, with \\ "
-    "between folders and no . or .. (as in bin\\setup.exe).";
 
 // Names `path` as the file that a failure concerns, unless the failure already names one.
 IoResult Concerning(IoResult result, const std::string& path) {
@@ -61,6 +59,20 @@ size_t LastSeparator(std::string_view path) {
             return i;
     return std::string_view::npos;
 }
+
+// The executable file as the walk looks for it: the stored name that it denotes, upper-cased
+// (empty when it lies outside the source directory, so that no entry matches), and the file
+// itself.
+struct ExeFile {
+    std::string storedUpper;
+    std::optional<fsys::FileIdentity> identity;
+};
+
+// What the walk found of the executable file.
+struct Marking {
+    int marked = 0;       // entries marked as the executable file
+    std::string storedAs; // the stored name of the entry holding it, or empty
+};
 
 // Appends to the SFX file through the build's one 1 MiB buffer: file data is read straight into
 // it and summed there, and small entries collect in it until it is full, so a tree of small
@@ -130,11 +142,11 @@ class PayloadWriter {
 // opening, and with "\" in the stored form.
 class TreeWriter {
   public:
-    TreeWriter(PayloadWriter& out, std::string source, std::string exeUpper,
-               std::optional<fsys::FileIdentity> target, BuildHost& host,
+    TreeWriter(PayloadWriter& out, std::string source, const ExeFile& exe,
+               std::vector<fsys::FileIdentity> skipped, BuildHost& host,
                std::optional<uint32_t> latestTime)
-        : out_(out), source_(std::move(source)), exeUpper_(std::move(exeUpper)), host_(host),
-          target_(target), latestTime_(latestTime) {}
+        : out_(out), source_(std::move(source)), exe_(exe), host_(host),
+          skipped_(std::move(skipped)), latestTime_(latestTime) {}
 
     IoResult WriteTree() {
         std::unique_ptr<fsys::DirListing> listing = fsys::StartListing(source_ + relNative_);
@@ -158,6 +170,9 @@ class TreeWriter {
 
     // Entries written so far that are marked as the executable file.
     int MarkedEntries() const { return marked_; }
+    // The stored name of the entry that holds the executable file itself, whatever name it was
+    // given by; empty when no entry does.
+    const std::string& ExeFileStoredAs() const { return exeStoredAs_; }
 
   private:
     std::string NativePath(const fsys::DirEntry& entry) const {
@@ -196,11 +211,8 @@ class TreeWriter {
         return result;
     }
 
-    // The SFX file being written may lie inside the tree; it is not stored in itself.
-    bool IsTarget(const fsys::DirEntry& entry, const fsys::InFile& in) const {
-        if (!target_)
-            return false;
-        return entry.identity ? entry.identity == target_ : in.Identity() == target_;
+    bool IsSkipped(const std::optional<fsys::FileIdentity>& identity) const {
+        return identity && std::find(skipped_.begin(), skipped_.end(), *identity) != skipped_.end();
     }
 
     IoResult WriteEntry(const fsys::DirEntry& entry) {
@@ -208,14 +220,20 @@ class TreeWriter {
         fsys::InFile in;
         if (IoResult failed = in.Open(path))
             return Concerning(failed, path);
-        if (IsTarget(entry, in))
+        // The SFX file being written, and the target it replaces, may lie inside the tree; they
+        // are not stored in it.
+        std::optional<fsys::FileIdentity> identity =
+            entry.identity ? entry.identity : in.Identity();
+        if (IsSkipped(identity))
             return {};
         std::string name = relStored_ + entry.storedName;
         if (IoResult tooLarge = CheckLimits(entry, name, path))
             return tooLarge;
+        if (identity && identity == exe_.identity && exeStoredAs_.empty())
+            exeStoredAs_ = name;
 
         payload::TEntryHeader header{};
-        header.IsExeFile = fsys::UpperStored(name) == exeUpper_ ? 1 : 0;
+        header.IsExeFile = fsys::UpperStored(name) == exe_.storedUpper ? 1 : 0;
         marked_ += header.IsExeFile;
         header.NameLength = static_cast<int32_t>(name.size());
         header.Size = static_cast<int32_t>(entry.size);
@@ -258,34 +276,74 @@ class TreeWriter {
 
     PayloadWriter& out_;
     std::string source_;
-    std::string exeUpper_;
+    const ExeFile& exe_;
     BuildHost& host_;
-    std::optional<fsys::FileIdentity> target_;
+    std::vector<fsys::FileIdentity> skipped_;
     std::optional<uint32_t> latestTime_;
     std::string relNative_;
     std::string relStored_;
     int marked_ = 0;
+    std::string exeStoredAs_;
 };
 
-IoResult WriteImage(const std::string& target, const prutils::ResourceBytes& image) {
-    fsys::OutFile out;
-    if (IoResult failed = out.Create(target))
-        return Concerning(failed, target);
+// The new file beside the target that the SFX file is written to. It replaces the target only
+// once it is complete and is removed on every other way out, so that a failed build leaves the
+// target as it was: absent, or the old file.
+class PendingTarget {
+  public:
+    explicit PendingTarget(std::string target) : target_(std::move(target)) {}
+    PendingTarget(const PendingTarget&) = delete;
+    PendingTarget& operator=(const PendingTarget&) = delete;
+    ~PendingTarget() {
+        if (!path_.empty())
+            fsys::RemoveFile(path_);
+    }
+
+    // Creates the new file, under a name that no file has yet, and opens it as `out`.
+    IoResult Create(fsys::OutFile& out) {
+        uint32_t seed = fsys::RandomSeed();
+        IoResult failed;
+        for (uint32_t attempt = 0; attempt < 16; ++attempt) {
+            char suffix[16];
+            std::snprintf(suffix, sizeof suffix, ".%08X.tmp", seed + attempt);
+            failed = out.CreateNew(target_ + suffix);
+            if (!failed) {
+                path_ = target_ + suffix;
+                break;
+            }
+        }
+        return failed;
+    }
+
+    const std::string& Path() const { return path_; }
+
+    IoResult Commit() {
+        IoResult failed = fsys::MoveOver(path_, target_);
+        if (!failed)
+            path_.clear();
+        return failed;
+    }
+
+  private:
+    std::string target_;
+    std::string path_;
+};
+
+IoResult WriteImage(fsys::OutFile& out, const prutils::ResourceBytes& image) {
     IoResult written = out.Write(image.data, image.size);
     IoResult closed = out.Close();
-    return Concerning(written ? written : closed, target);
+    return written ? written : closed;
 }
 
-// The identifier, the entries and the terminator. After a failure, what was collected before it
-// still reaches the file: nothing of a failed build is hidden or rolled back. A reproducible
-// build (`epoch` set) clamps stored times to it and derives the identifier from a hash of
-// everything behind it; the identifier is written as zeros first and rewritten at the end, so
-// that every file is still read once.
-IoResult WritePayload(const std::string& target, const std::string& source,
-                      const std::string& exeFile, std::optional<int64_t> epoch, BuildHost& host,
-                      int& marked) {
+// The identifier, the entries and the terminator, appended to `path`; failures name `target`.
+// A reproducible build (`epoch` set) clamps stored times to it and derives the identifier from a
+// hash of everything behind it; the identifier is written as zeros first and rewritten at the
+// end, so that every file is still read once.
+IoResult WritePayload(const std::string& path, const std::string& target, const std::string& source,
+                      const ExeFile& exe, std::optional<fsys::FileIdentity> replaced,
+                      std::optional<int64_t> epoch, BuildHost& host, Marking& marking) {
     fsys::OutFile file;
-    if (IoResult failed = file.OpenAtEnd(target))
+    if (IoResult failed = file.OpenAtEnd(path))
         return Concerning(failed, target);
     PayloadWriter out(file, target);
     uint64_t idOffset = file.Position();
@@ -296,8 +354,11 @@ IoResult WritePayload(const std::string& target, const std::string& source,
     if (epoch)
         latestTime = fsys::LocalDosTimeOf(*epoch);
     payload::TEntryHeader terminator{};
-    TreeWriter writer(out, source, fsys::UpperStored(fsys::ExeFileStoredName(exeFile)),
-                      file.Identity(), host, latestTime);
+    std::vector<fsys::FileIdentity> skipped;
+    for (std::optional<fsys::FileIdentity> identity : {file.Identity(), replaced})
+        if (identity)
+            skipped.push_back(*identity);
+    TreeWriter writer(out, source, exe, std::move(skipped), host, latestTime);
     PayloadHash hash;
     IoResult failed = out.Put(&id, sizeof(id));
     if (epoch)
@@ -312,27 +373,57 @@ IoResult WritePayload(const std::string& target, const std::string& source,
         flushed = Concerning(file.WriteAt(idOffset, &id, sizeof(id)), target);
     }
     IoResult closed = Concerning(file.Close(), target);
-    marked = writer.MarkedEntries();
+    marking = {writer.MarkedEntries(), writer.ExeFileStoredAs()};
     return failed ? failed : flushed ? flushed : closed;
 }
 
-// Steps 9 to 12 of a build: the directory, the image, the resources, the payload. `exePath` is
-// the executable file as found; `marked` counts the entries marked as it.
-IoResult WriteSfx(const std::string& source, const std::string& exeFile, const std::string& exePath,
+// Steps 9 to 12 of a build: the directory, the image, the resources, the payload, all into a new
+// file that then replaces `target`, unless no entry is marked as the executable file (`marking`
+// says what the walk found of it). `exePath` is the executable file as found.
+IoResult WriteSfx(const std::string& source, const ExeFile& exe, const std::string& exePath,
                   const std::string& target, std::optional<int64_t> epoch,
-                  const prutils::ResourceBytes& image, BuildHost& host, int& marked) {
+                  const prutils::ResourceBytes& image, BuildHost& host, Marking& marking) {
     host.PumpMessages();
-    std::string directory = TargetDirectory(target);
-    if (directory.empty())
-        return IoError{"Unable to create directory", target};
-    fsys::ForceDirectories(directory);
-    if (IoResult failed = WriteImage(target, image))
-        return failed;
-    if (fsys::RunsResourceTransfer()) {
-        prresources::TransferIcon(exePath, target);
-        prresources::TransferVersionInfo(exePath, target);
+    std::string final = fsys::FinalPath(target);
+    std::string directory = TargetDirectory(final);
+    if (!directory.empty()) // a bare file name goes to the current folder
+        fsys::ForceDirectories(directory);
+    PendingTarget pending(final);
+    {
+        fsys::OutFile out;
+        if (IoResult failed = pending.Create(out))
+            return Concerning(failed, target);
+        if (IoResult failed = WriteImage(out, image))
+            return Concerning(failed, target);
     }
-    return WritePayload(target, source, exeFile, epoch, host, marked);
+    if (fsys::RunsResourceTransfer()) {
+        prresources::TransferIcon(exePath, pending.Path());
+        prresources::TransferVersionInfo(exePath, pending.Path());
+    }
+    if (IoResult failed = WritePayload(pending.Path(), target, source, exe, fsys::IdentityOf(final),
+                                       epoch, host, marking))
+        return failed;
+    if (marking.marked == 0)
+        return {};
+    return Concerning(pending.Commit(), target);
+}
+
+std::string StoredUpper(const std::optional<std::string>& name) {
+    return name ? fsys::UpperStored(fsys::ExeFileStoredName(*name)) : std::string();
+}
+
+// An SFX file without a marked entry would not start: the build stops, naming the entry that
+// holds the executable file when there is one.
+void ReportUnmarked(const Marking& marking, const std::string& exePath) {
+    if (!marking.storedAs.empty())
+        prdialogs::ShowError(Fill("Executable file must be named as it is stored, relative to the "
+                                  "source directory\r\n\r\n%s",
+                                  marking.storedAs));
+    else
+        prdialogs::ShowError(
+            Fill("Executable file is not stored in the SFX file\r\nIt must lie inside the source "
+                 "directory\r\n\r\n%s",
+                 exePath));
 }
 
 std::string OnePerLine(const std::vector<std::string>& paths) {
@@ -454,14 +545,17 @@ BuildResult BuildSfx(std::string_view sourceText, std::string_view exeText,
         return {BuildOutcome::Declined, {}};
 
     host.EnterBusyState();
-    int marked = 0;
-    IoResult failed =
-        WriteSfx(source, exeFile, exePaths.front(), target, epoch, image, host, marked);
+    ExeFile exe{StoredUpper(ExeFileRelativeName(source, exeFile)),
+                fsys::IdentityOf(exePaths.front())};
+    Marking marking;
+    IoResult failed = WriteSfx(source, exe, exePaths.front(), target, epoch, image, host, marking);
     host.LeaveBusyState();
     if (failed)
         return {BuildOutcome::Failed, failed->message, failed->path};
-    if (marked == 0)
-        host.Note(kNothingMarkedWarning);
+    if (marking.marked == 0) {
+        ReportUnmarked(marking, source + exeFile);
+        return {BuildOutcome::Stopped, {}};
+    }
 
     if (flags.ShowCompletion)
         prdialogs::ShowInformation("SFX module has been successfully created");

@@ -64,8 +64,9 @@ class OutFile {
     OutFile& operator=(const OutFile&) = delete;
     ~OutFile();
 
-    // Creates or truncates `path` for reading and writing, others may read and write it.
-    IoResult Create(const std::string& path);
+    // Creates `path`, which must not exist yet, for reading and writing; others may read and
+    // write it.
+    IoResult CreateNew(const std::string& path);
     // Opens an existing file for writing, positioned at its end.
     IoResult OpenAtEnd(const std::string& path);
     IoResult Write(const void* data, size_t count);
@@ -80,6 +81,16 @@ class OutFile {
     intptr_t handle_ = -1;
     uint64_t position_ = 0;
 };
+
+// The file that `path` names when it is a symbolic link (Linux), so that what replaces it is
+// written where the link points; otherwise `path` itself.
+std::string FinalPath(const std::string& path);
+// Moves the complete file `from` over `to` (in the same folder), replacing any file there.
+IoResult MoveOver(const std::string& from, const std::string& to);
+// Deletes `path`; a failure is not reported.
+void RemoveFile(const std::string& path);
+// The identity of an existing file, when it can be opened for reading.
+std::optional<FileIdentity> IdentityOf(const std::string& path);
 
 // One entry of a directory listing, with what the builder stores of it.
 struct DirEntry {
@@ -119,6 +130,15 @@ bool RunsResourceTransfer();
 
 // A seed for the identifier's random generator from the high-resolution clock.
 uint32_t RandomSeed();
+
+// The first and the last moment that an MS-DOS date and time can hold: 1980-01-01 00:00:00 and
+// 2107-12-31 23:59:58.
+inline constexpr uint32_t kEarliestDosTime = (1u << 21) | (1u << 16);
+inline constexpr uint32_t kLatestDosTime =
+    (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
+// The MS-DOS date (high 16 bits) and time (low 16 bits) of a local calendar time, 2-second
+// resolution; a time outside the MS-DOS range gives its first or its last moment.
+uint32_t ClampedDosTime(int year, int month, int day, int hour, int minute, int second);
 
 // The local MS-DOS date and time of a moment given in seconds since 1970-01-01 00:00:00 UTC,
 // converted as a file's last-write time is.

@@ -4,9 +4,11 @@
 #include "filesys.h"
 
 #include "codepage.h"
+#include "exe_name.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -149,43 +151,6 @@ void SortInListingOrder(std::vector<std::string>& names) {
         names[i] = std::move(keyed[i].second);
 }
 
-// The components of a relative path as Windows resolves it: "/" and "\\" both separate, empty
-// components and "." drop out, ".." takes back the one before it. A ".." with nothing before it
-// stays and leads out of the source directory.
-std::vector<std::string> LexicalComponents(std::string_view path) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find_first_of("/\\", start);
-        if (end == std::string_view::npos)
-            end = path.size();
-        std::string part(path.substr(start, end - start));
-        if (part == ".." && !parts.empty() && parts.back() != "..")
-            parts.pop_back();
-        else if (!part.empty() && part != ".")
-            parts.push_back(std::move(part));
-        start = end + 1;
-    }
-    return parts;
-}
-
-// Windows drops one trailing dot of a folder's component ("sub." is "sub", "sub.." stays) and
-// every trailing dot and blank of the last component.
-void TrimAsWindows(std::vector<std::string>& parts) {
-    for (size_t i = 0; i < parts.size(); ++i) {
-        std::string& part = parts[i];
-        if (part == "..")
-            continue;
-        if (i + 1 < parts.size()) {
-            if (part.size() >= 2 && part.back() == '.' && part[part.size() - 2] != '.')
-                part.pop_back();
-            continue;
-        }
-        while (!part.empty() && (part.back() == '.' || part.back() == ' '))
-            part.pop_back();
-    }
-}
-
 // The names in `directory` that Windows takes for `part`: equal when upper-cased. A directory
 // that cannot be listed offers the name as written.
 std::vector<std::string> NamesMatching(const std::string& directory, const std::string& part) {
@@ -284,8 +249,8 @@ OutFile::~OutFile() {
         close(static_cast<int>(handle_));
 }
 
-IoResult OutFile::Create(const std::string& path) {
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+IoResult OutFile::CreateNew(const std::string& path) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return LastError();
     handle_ = fd;
@@ -339,6 +304,36 @@ std::optional<FileIdentity> OutFile::Identity() const {
     return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
+std::string FinalPath(const std::string& path) {
+    struct stat link {};
+    if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode))
+        return path;
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return path;
+    std::string final(resolved);
+    free(resolved);
+    return final;
+}
+
+IoResult MoveOver(const std::string& from, const std::string& to) {
+    // A target that its owner may not write is refused as writing into it would be, and the
+    // replacement keeps the permissions of the file it replaces.
+    struct stat old {};
+    if (stat(to.c_str(), &old) == 0) {
+        if (access(to.c_str(), W_OK) != 0)
+            return LastError();
+        chmod(from.c_str(), old.st_mode & 07777);
+    }
+    if (rename(from.c_str(), to.c_str()) != 0)
+        return LastError();
+    return {};
+}
+
+void RemoveFile(const std::string& path) {
+    unlink(path.c_str());
+}
+
 std::unique_ptr<DirListing> StartListing(const std::string& directory) {
     DIR* dir = opendir(directory.c_str());
     if (!dir)
@@ -365,8 +360,7 @@ std::unique_ptr<DirListing> StartListing(const std::string& directory) {
 std::vector<std::string> FindExeFile(const std::string& source, std::string_view exeFile) {
     if (!exeFile.empty() && (exeFile.back() == '/' || exeFile.back() == '\\'))
         return {}; // names a folder
-    std::vector<std::string> parts = LexicalComponents(exeFile);
-    TrimAsWindows(parts);
+    std::vector<std::string> parts = fpackrig::ResolvedComponents(exeFile);
     std::vector<std::string> paths{source};
     for (size_t i = 0; i < parts.size(); ++i) {
         const char* after = i + 1 < parts.size() ? "/" : "";

@@ -21,12 +21,14 @@ IoError LastError() {
     return SystemError(static_cast<int>(GetLastError()));
 }
 
+// FileTimeToDosDateTime refuses a time before 1980 and wraps one after 2107 on some systems,
+// so the local time is taken apart here and clamped to the MS-DOS range as on Linux.
 uint32_t LocalDosTime(const FILETIME& utc) {
     FILETIME local;
-    WORD date = 0, time = 0;
-    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToDosDateTime(&local, &date, &time))
-        return 0;
-    return (static_cast<uint32_t>(date) << 16) | time;
+    SYSTEMTIME t;
+    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &t))
+        return kEarliestDosTime;
+    return ClampedDosTime(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
 }
 
 std::optional<FileIdentity> IdentityOf(intptr_t handle) {
@@ -138,10 +140,10 @@ OutFile::~OutFile() {
         CloseHandle(AsHandle(handle_));
 }
 
-IoResult OutFile::Create(const std::string& path) {
+IoResult OutFile::CreateNew(const std::string& path) {
     HANDLE h =
         CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return LastError();
     handle_ = FromHandle(h);
@@ -184,6 +186,20 @@ IoResult OutFile::Close() {
 
 std::optional<FileIdentity> OutFile::Identity() const {
     return IdentityOf(handle_);
+}
+
+std::string FinalPath(const std::string& path) {
+    return path;
+}
+
+IoResult MoveOver(const std::string& from, const std::string& to) {
+    if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return LastError();
+    return {};
+}
+
+void RemoveFile(const std::string& path) {
+    DeleteFileA(path.c_str());
 }
 
 std::unique_ptr<DirListing> StartListing(const std::string& directory) {
@@ -253,13 +269,7 @@ uint32_t LocalDosTimeOf(int64_t unixSeconds) {
     constexpr int64_t kEpochOffset = 11644473600; // 1601-01-01 to 1970-01-01, in seconds
     uint64_t ticks = static_cast<uint64_t>(unixSeconds + kEpochOffset) * 10000000u;
     FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-    uint32_t dos = LocalDosTime(utc);
-    if (dos != 0)
-        return dos;
-    // Outside the MS-DOS range: its first or its last moment.
-    return unixSeconds < 315532800
-               ? (1u << 21) | (1u << 16)
-               : (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
+    return LocalDosTime(utc);
 }
 
 } // namespace fsys

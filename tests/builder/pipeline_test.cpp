@@ -145,34 +145,49 @@ TEST_F(Pipeline, StoresTreeDepthFirstInListingOrderWithChecksums) {
     EXPECT_EQ(host_.pumps, 2 + 4);
 }
 
-// Windows finds the executable file through any spelling of its path, but marks its entry only
-// when the name given is the stored name, letter case aside.
-TEST_F(Pipeline, ExeFileIsFoundAndMarkedAsOnWindows) {
+// Every spelling that Windows resolves to the stored file marks its entry; a file that is found
+// but stored under no name of that spelling stops the build, naming the entry to use.
+TEST_F(Pipeline, ExeFileIsMarkedThroughEverySpellingOfItsPath) {
     Write("tools/Setup.exe", "MZ");
+    Write("other/setup.exe", "MZ elsewhere");
+    fs::create_directory_symlink("tools", root_ / "src" / "linked");
     struct Case {
-        const char* exe;
+        std::string exe;
         BuildOutcome outcome;
-        int marked;
+        const char* shown; // in the error box
     };
-    for (Case c : {Case{"tools\\Setup.exe", BuildOutcome::Built, 1},
-                   Case{"TOOLS\\setup.EXE", BuildOutcome::Built, 1},
-                   Case{"tools/Setup.exe", BuildOutcome::Built, 0},
-                   Case{"./tools/setup.exe", BuildOutcome::Built, 0},
-                   Case{"tools\\\\Setup.exe", BuildOutcome::Built, 0},
-                   Case{"gone\\..\\Tools\\Setup.exe", BuildOutcome::Built, 0},
-                   Case{"tools.\\Setup.exe. .", BuildOutcome::Built, 0},
-                   Case{"..\\src\\tools\\Setup.exe", BuildOutcome::Built, 0},
-                   Case{"tools\\Setup.exe\\", BuildOutcome::Rejected, 0},
-                   Case{"tools \\Setup.exe", BuildOutcome::Rejected, 0},
-                   Case{"tools", BuildOutcome::Rejected, 0}}) {
-        host_.notes.clear();
-        ASSERT_EQ(Build(c.exe).outcome, c.outcome) << c.exe;
+    Write("../other/x.exe", "MZ outside");
+    for (const Case& c : {Case{"tools\\Setup.exe", BuildOutcome::Built, ""},
+                          Case{"TOOLS\\setup.EXE", BuildOutcome::Built, ""},
+                          Case{"tools/Setup.exe", BuildOutcome::Built, ""},
+                          Case{"./tools/setup.exe", BuildOutcome::Built, ""},
+                          Case{".\\tools\\setup.exe", BuildOutcome::Built, ""},
+                          Case{"tools\\\\Setup.exe", BuildOutcome::Built, ""},
+                          Case{"tools//Setup.exe", BuildOutcome::Built, ""},
+                          Case{"gone\\..\\Tools\\Setup.exe", BuildOutcome::Built, ""},
+                          Case{"tools.\\Setup.exe. .", BuildOutcome::Built, ""},
+                          Case{"\\tools\\Setup.exe", BuildOutcome::Built, ""},
+                          Case{"..\\src\\tools\\Setup.exe", BuildOutcome::Built, ""},
+                          Case{"linked/Setup.exe", BuildOutcome::Stopped, "\n\ntools\\Setup.exe"},
+                          Case{"../other/x.exe", BuildOutcome::Stopped, "x.exe"},
+                          Case{"tools\\Setup.exe\\", BuildOutcome::Rejected, ""},
+                          Case{"tools \\Setup.exe", BuildOutcome::Rejected, ""},
+                          Case{"tools", BuildOutcome::Rejected, ""}}) {
+        fs::remove(root_ / "out" / "sfx.exe");
+        ::testing::internal::CaptureStderr();
+        fpackrig::BuildResult result = Build(c.exe);
+        std::string shown = ::testing::internal::GetCapturedStderr();
+        ASSERT_EQ(result.outcome, c.outcome) << c.exe << shown;
         if (c.outcome == BuildOutcome::Built) {
-            EXPECT_EQ(Entries().at(0).header.IsExeFile, c.marked) << c.exe;
+            std::vector<Entry> entries = Entries();
+            for (const Entry& e : entries)
+                EXPECT_EQ(e.header.IsExeFile, e.name == "tools\\Setup.exe" ? 1 : 0) << c.exe;
+        } else {
+            EXPECT_FALSE(fs::exists(target_)) << c.exe;
         }
-        bool warned = host_.notes.find("no file") != std::string::npos;
-        EXPECT_EQ(warned, c.outcome == BuildOutcome::Built && c.marked == 0) << c.exe;
+        EXPECT_NE(shown.find(c.shown), std::string::npos) << c.exe << shown;
     }
+    EXPECT_EQ(fs::directory_iterator(root_ / "out"), fs::directory_iterator()) << "leftovers";
 }
 
 TEST_F(Pipeline, MissingExeFileGetsTheRelativeNameHint) {
@@ -327,8 +342,7 @@ TEST_F(Pipeline, FileOf2GiBIsRefusedBeforeItsEntry) {
     EXPECT_EQ(result.outcome, BuildOutcome::Failed);
     EXPECT_NE(result.error.find("2 GiB"), std::string::npos) << result.error;
     EXPECT_NE(result.error.find("zz-huge.bin"), std::string::npos) << result.error;
-    // What was written ends after the complete first entry: nothing of the large one.
-    EXPECT_EQ(fs::file_size(target_), kImage.size() + 11 + 17 + 9 + 2 + 4);
+    EXPECT_FALSE(fs::exists(target_));
 }
 
 TEST_F(Pipeline, SfxFileThatWouldReach2GiBIsRefused) {
@@ -358,11 +372,92 @@ TEST_F(Pipeline, TargetChecks) {
     EXPECT_EQ(Build("setup.exe", (root_ / "out" / "sfx").string()).outcome, BuildOutcome::Rejected);
     EXPECT_EQ(Build("  setup.exe\t", "  " + (root_ / "out" / "sfx.ExE").string() + " ").outcome,
               BuildOutcome::Built);
-    fpackrig::BuildResult bare = Build("setup.exe", "bare.exe");
-    EXPECT_EQ(bare.outcome, BuildOutcome::Failed);
-    EXPECT_EQ(bare.error, "Unable to create directory");
-    EXPECT_EQ(bare.errorPath, "bare.exe");
-    EXPECT_FALSE(fs::exists("bare.exe"));
+}
+
+// A target without a folder goes to the current folder.
+TEST_F(Pipeline, BareTargetNameGoesToTheCurrentFolder) {
+    Write("setup.exe", "MZ");
+    fs::path before = fs::current_path();
+    fs::create_directories(root_ / "work");
+    fs::current_path(root_ / "work");
+    fpackrig::BuildResult result = Build("setup.exe", "plain.exe");
+    fs::current_path(before);
+    ASSERT_EQ(result.outcome, BuildOutcome::Built) << result.error;
+    target_ = (root_ / "work" / "plain.exe").string();
+    EXPECT_EQ(Entries().size(), 1u);
+}
+
+// A failed build leaves the target as it was, absent or byte for byte the old file, and no
+// partial file beside it; a complete one replaces it.
+TEST_F(Pipeline, FailedBuildsLeaveTheTargetAsItWas) {
+    Write("setup.exe", "MZ");
+    struct Case {
+        const char* fault;
+        std::function<void()> make, undo;
+    };
+    const fs::path src = root_ / "src";
+    for (const Case& c : {Case{"a name Windows cannot create", [&] { Write("aux.txt", "x"); },
+                               [&] { fs::remove(src / "aux.txt"); }},
+                          Case{"a file that vanishes",
+                               [&] {
+                                   Write("zz.dat", "soon gone");
+                                   host_.afterPump = [&, first = host_.pumps](int pump) {
+                                       if (pump == first + 3) // after the first stored file
+                                           fs::remove(src / "zz.dat");
+                                   };
+                               },
+                               [&] { host_.afterPump = nullptr; }},
+                          Case{"a stored name for the executable file that is not its own",
+                               [&] { fs::create_directory_symlink(".", src / "self"); },
+                               [&] { fs::remove(src / "self"); }}}) {
+        for (bool existing : {false, true}) {
+            fs::remove_all(root_ / "out");
+            std::string old;
+            if (existing) {
+                ASSERT_EQ(Build().outcome, BuildOutcome::Built);
+                std::ifstream in(target_, std::ios::binary);
+                old.assign(std::istreambuf_iterator<char>(in), {});
+            }
+            c.make();
+            std::string exe =
+                std::string(c.fault).starts_with("a stored") ? "self/setup.exe" : "setup.exe";
+            ::testing::internal::CaptureStderr();
+            BuildOutcome outcome = Build(exe).outcome;
+            ::testing::internal::GetCapturedStderr();
+            c.undo();
+            EXPECT_NE(outcome, BuildOutcome::Built) << c.fault;
+            std::vector<std::string> left;
+            for (const fs::directory_entry& e : fs::directory_iterator(root_ / "out"))
+                left.push_back(e.path().filename().string());
+            EXPECT_EQ(left,
+                      existing ? std::vector<std::string>{"sfx.exe"} : std::vector<std::string>{})
+                << c.fault;
+            if (existing) {
+                std::ifstream in(target_, std::ios::binary);
+                EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), old) << c.fault;
+            }
+        }
+    }
+}
+
+// The replacement keeps the old target's permissions and is written where a link points; a
+// target its owner may not write is refused as before.
+TEST_F(Pipeline, ReplacedTargetKeepsItsModeAndLinks) {
+    Write("setup.exe", "MZ");
+    ASSERT_EQ(Build().outcome, BuildOutcome::Built);
+    fs::permissions(target_, fs::perms::owner_all | fs::perms::group_read);
+    fs::create_symlink("sfx.exe", root_ / "out" / "link.exe");
+    ASSERT_EQ(Build("setup.exe", (root_ / "out" / "link.exe").string()).outcome,
+              BuildOutcome::Built);
+    EXPECT_TRUE(fs::is_symlink(root_ / "out" / "link.exe"));
+    EXPECT_EQ(fs::status(root_ / "out" / "sfx.exe").permissions(),
+              fs::perms::owner_all | fs::perms::group_read);
+    if (geteuid() != 0) {
+        fs::permissions(target_, fs::perms::owner_read);
+        fpackrig::BuildResult refused = Build();
+        EXPECT_EQ(refused.outcome, BuildOutcome::Failed);
+        EXPECT_EQ(refused.error, "File access denied");
+    }
 }
 
 TEST(PipelineRules, TargetDirectoryAndExtension) {
