@@ -112,18 +112,18 @@ class PayloadTest(BuilderTest):
         deep = next(e for e in parsed.entries if e.name.endswith(b"deep.txt"))
         self.assertEqual(sfxfile.dos_time_to_tuple(deep.time), (2004, 2, 29, 13, 14, 14))
 
-    def test_empty_tree_gives_identifier_and_terminator_only(self):
+    def test_empty_tree_stops_without_a_target(self):
         with open(os.path.join(self.dir, "setup.exe"), "wb") as f:
             f.write(b"MZ")
         os.mkdir(os.path.join(self.src, "nothing"))
         # The executable file must exist, so it lies outside the listed tree via a link to a
-        # folder, which is not followed.
+        # folder, which is not followed: no entry could be marked, and the SFX file would not
+        # start.
         os.symlink(self.dir, os.path.join(self.src, "outside"))
         result = run("-h", "-c", self.src, "outside/setup.exe", self.target)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        parsed = sfxfile.parse(self.target)
-        self.assertEqual(parsed.entries, [])
-        self.assertEqual(os.path.getsize(self.target), parsed.image_end + 11 + 17)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("Executable file is not stored in the SFX file", result.stderr)
+        self.assertFalse(os.path.exists(self.target))
 
     def test_identifiers_differ_between_builds(self):
         make_tree(self.src)
@@ -184,8 +184,8 @@ class FaultTest(BuilderTest):
             self.assertEqual(result.returncode, 1)
             self.assertEqual(result.stderr, "Application Error: Input/output error: Disk full\n"
                              "The input/output error concerns %s\n" % target)
-            # What was written before the failure stays: the image and whole megabytes.
-            self.assertGreater(os.path.getsize(target), 0)
+            # Nothing of the failed build stays behind.
+            self.assertEqual(os.listdir(mount), [])
         finally:
             subprocess.run(["umount", mount])
 
@@ -243,15 +243,30 @@ class CommandLineTest(BuilderTest):
         self.assertEqual(result.returncode, 0)
         self.assertEqual(result.stderr, "Information: SFX module has been successfully created\n")
 
-    def test_a_build_that_marks_no_entry_warns_and_succeeds(self):
-        for exe in ("./setup.bat", "a/../setup.bat", "a/b/c/deep.txt"):
+    def test_every_spelling_marks_the_entry_and_a_file_stored_otherwise_stops(self):
+        deep = b"a\\b\\c\\deep.txt"
+        for exe, name in (("./setup.bat", b"setup.bat"), ("a/../setup.bat", b"setup.bat"),
+                          ("a/b/c/deep.txt", deep), ("A\\B\\C\\DEEP.TXT", deep),
+                          ("a//b/c/deep.txt", deep), ("a./b/c/deep.txt. ", deep),
+                          ("../src/setup.bat", b"setup.bat"), ("/setup.bat", b"setup.bat")):
             result = run("-h", "-o", "-c", self.src, exe, self.target)
-            self.assertEqual(result.returncode, 0, exe)
-            self.assertTrue(result.stderr.startswith("Warning: no file in this SFX file is "
-                                                     "marked"), result.stderr)
-            self.assertEqual(len(result.stderr.splitlines()), 1)
-        result = run("-h", "-o", "-c", self.src, "A\\B\\C\\DEEP.TXT", self.target)
-        self.assertEqual((result.returncode, result.stderr), (0, ""))
+            self.assertEqual((result.returncode, result.stderr), (0, ""), exe)
+            marked = [e.name for e in sfxfile.parse(self.target).entries if e.is_exe]
+            self.assertEqual(marked, [name], exe)
+        os.remove(self.target)
+        # A folder link is not followed by the walk: the file is stored under its own folder.
+        os.symlink("a", os.path.join(self.src, "linked"))
+        with open(os.path.join(self.dir, "outside.bat"), "wb") as f:
+            f.write(b"@exit 0\r\n")
+        cases = [("linked/b/c/deep.txt", "Error: Executable file must be named as it is stored, "
+                  "relative to the source directory\n\na\\b\\c\\deep.txt\n"),
+                 ("../outside.bat", "Error: Executable file is not stored in the SFX file\nIt "
+                  "must lie inside the source directory\n\n%s/../outside.bat\n" % self.src)]
+        for exe, text in cases:
+            result = run("-h", "-o", "-c", self.src, exe, self.target)
+            self.assertEqual((result.returncode, result.stderr), (1, text), exe)
+            self.assertFalse(os.path.exists(self.target), exe)
+            self.assertEqual(os.listdir(os.path.dirname(self.target)), [], exe)
 
     def test_switches_anywhere_and_extra_positionals(self):
         result = run(self.src, "-c", "setup.bat", "-o", self.target, "fourth", "-h")
@@ -291,13 +306,28 @@ class CommandLineTest(BuilderTest):
         marked = [e.name for e in sfxfile.parse(self.target).entries if e.is_exe]
         self.assertEqual(marked, [b"setup.bat"])
 
-    def test_bare_target_name_cannot_create_its_directory(self):
-        result = subprocess.run([PACKRIG, "-h", "-c", self.src, "setup.bat", "bare.exe"],
+    def test_bare_target_name_goes_to_the_current_folder(self):
+        result = subprocess.run([PACKRIG, "-h", "-c", self.src, "setup.bat", "plain.exe"],
                                 cwd=self.dir, capture_output=True, text=True)
-        self.assertEqual(result.returncode, 1)
-        self.assertIn("Application Error: Input/output error: Unable to create directory",
-                      result.stderr)
-        self.assertFalse(os.path.exists(os.path.join(self.dir, "bare.exe")))
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        self.assertEqual(len(sfxfile.parse(os.path.join(self.dir, "plain.exe")).entries), 8)
+
+    def test_a_failed_build_leaves_the_target_as_it_was(self):
+        old = os.path.join(self.dir, "old.exe")
+        self.assertEqual(run("-h", "-c", self.src, "setup.bat", old).returncode, 0)
+        with open(os.path.join(self.src, "aux.txt"), "wb") as f:
+            f.write(b"Windows cannot create this name")
+        for existing in (False, True):
+            if existing:
+                shutil.copy(old, self.target)
+            result = run("-h", "-o", "-c", self.src, "setup.bat", self.target)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertIn("aux.txt", result.stderr)
+            if existing:
+                with open(self.target, "rb") as f, open(old, "rb") as g:
+                    self.assertEqual(f.read(), g.read())
+            self.assertEqual(os.listdir(os.path.dirname(self.target)),
+                             ["sfx.exe"] if existing else [])
 
     def test_missing_runtime_image_is_an_internal_error(self):
         for args in (["-h", "-c", self.src, "setup.bat", self.target], []):
