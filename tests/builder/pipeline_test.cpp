@@ -2,6 +2,7 @@
 // pipeline asks of the window and that changes files between entries to inject faults.
 #include "build_sfx.h"
 #include "bytesum.h"
+#include "exe_name.h"
 #include "payload.h"
 
 #include <gtest/gtest.h>
@@ -458,6 +459,32 @@ TEST_F(Pipeline, ReplacedTargetKeepsItsModeAndLinks) {
         EXPECT_EQ(refused.outcome, BuildOutcome::Failed);
         EXPECT_EQ(refused.error, "File access denied");
     }
+}
+
+// The stored name that a spelling of the executable file denotes, as Windows resolves the path
+// inside the source directory; nothing for a path that leaves it.
+TEST(PipelineRules, ExeFileRelativeName) {
+    struct Case {
+        const char* source;
+        const char* exe;
+        std::optional<std::string> name;
+    };
+    for (const Case& c :
+         {Case{"/w/src/", "bin/setup.exe", "bin\\setup.exe"},
+          Case{"/w/src/", ".\\bin\\.\\setup.exe", "bin\\setup.exe"},
+          Case{"/w/src/", "x\\..\\bin//setup.exe", "bin\\setup.exe"},
+          Case{"/w/src/", "bin.\\setup.exe . .", "bin\\setup.exe"},
+          Case{"/w/src/", "bin..\\setup.exe", "bin..\\setup.exe"},
+          Case{"/w/src/", "\\setup.exe", "setup.exe"},
+          Case{"/w/src/", "../SRC/setup.exe", "setup.exe"},
+          Case{"/w/./src//", "../src/a/../setup.exe", "setup.exe"},
+          Case{"C:\\w\\src\\", "..\\Src\\bin\\setup.exe", "bin\\setup.exe"},
+          Case{"/w/src/", "../other/setup.exe", std::nullopt},
+          Case{"/w/src/", "../../w/src/setup.exe", "setup.exe"},
+          Case{"/w/src/", "a/../..", std::nullopt}, Case{"/w/src/", "..", std::nullopt},
+          Case{"/w/src/", ".", std::nullopt}, Case{"src/", "../../setup.exe", std::nullopt}})
+        EXPECT_EQ(fpackrig::ExeFileRelativeName(c.source, c.exe), c.name)
+            << c.source << " " << c.exe;
 }
 
 TEST(PipelineRules, TargetDirectoryAndExtension) {

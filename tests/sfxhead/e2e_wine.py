@@ -204,8 +204,9 @@ class CleanupRegistryTest(SfxTestCase):
         for shape, (held, kept) in shapes.items():
             with self.subTest(shape):
                 regfile = os.path.join(self.dir, "held.reg")
-                with open(regfile, "w", encoding="ascii", newline="\r\n") as f:
-                    f.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\%s]\n"
+                # A version 5 file, in UTF-16, takes hex(7) bytes as they are.
+                with open(regfile, "w", encoding="utf-16", newline="\r\n") as f:
+                    f.write("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\%s]\n"
                             "\"PendingFileRenameOperations\"=hex(7):%s\n"
                             % (self.SESSION_MANAGER[5:], ",".join("%02x" % b for b in held)))
                 imported = subprocess.run([WINE, "regedit", "/s", windows_path(regfile)],
