@@ -287,8 +287,8 @@ class TreeWriter {
 };
 
 // The new file beside the target that the SFX file is written to. It replaces the target only
-// once it is complete and is removed on every other way out, so that a failed build leaves the
-// target as it was: absent, or the old file.
+// once it is complete and is removed on every other way out, an interrupt included, so that a
+// failed build leaves the target as it was: absent, or the old file.
 class PendingTarget {
   public:
     explicit PendingTarget(std::string target) : target_(std::move(target)) {}
@@ -297,6 +297,7 @@ class PendingTarget {
     ~PendingTarget() {
         if (!path_.empty())
             fsys::RemoveFile(path_);
+        fsys::RemoveOnInterrupt({});
     }
 
     // Creates the new file, under a name that no file has yet, and opens it as `out`.
@@ -309,6 +310,7 @@ class PendingTarget {
             failed = out.CreateNew(target_ + suffix);
             if (!failed) {
                 path_ = target_ + suffix;
+                fsys::RemoveOnInterrupt(path_);
                 break;
             }
         }

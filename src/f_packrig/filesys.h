@@ -89,6 +89,9 @@ std::string FinalPath(const std::string& path);
 IoResult MoveOver(const std::string& from, const std::string& to);
 // Deletes `path`; a failure is not reported.
 void RemoveFile(const std::string& path);
+// The file that an interrupt or a termination request (Linux: SIGINT, SIGTERM, SIGHUP, where
+// their default action is in force) deletes before the process ends; empty: none.
+void RemoveOnInterrupt(const std::string& path);
 // The identity of an existing file, when it can be opened for reading.
 std::optional<FileIdentity> IdentityOf(const std::string& path);
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -171,6 +172,34 @@ std::vector<std::string> NamesMatching(const std::string& directory, const std::
     return names;
 }
 
+// The file that an interrupt deletes, kept where the signal handler can read it.
+char g_interruptPath[4096];
+volatile sig_atomic_t g_hasInterruptPath = 0;
+
+extern "C" void RemoveAndEnd(int sig) {
+    if (g_hasInterruptPath)
+        unlink(g_interruptPath);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+// Once per process; a signal that is ignored (nohup) or handled by someone else stays so.
+void CatchInterrupts() {
+    static bool caught = false;
+    if (caught)
+        return;
+    caught = true;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = RemoveAndEnd;
+        sigemptyset(&action.sa_mask);
+        sigaction(sig, &action, nullptr);
+    }
+}
+
 } // namespace
 
 IoError SystemError(int code) {
@@ -332,6 +361,15 @@ IoResult MoveOver(const std::string& from, const std::string& to) {
 
 void RemoveFile(const std::string& path) {
     unlink(path.c_str());
+}
+
+void RemoveOnInterrupt(const std::string& path) {
+    g_hasInterruptPath = 0;
+    if (path.empty() || path.size() >= sizeof g_interruptPath)
+        return;
+    std::memcpy(g_interruptPath, path.c_str(), path.size() + 1);
+    CatchInterrupts();
+    g_hasInterruptPath = 1;
 }
 
 std::unique_ptr<DirListing> StartListing(const std::string& directory) {

@@ -202,6 +202,9 @@ void RemoveFile(const std::string& path) {
     DeleteFileA(path.c_str());
 }
 
+// A Windows program is ended without a signal it could act on.
+void RemoveOnInterrupt(const std::string&) {}
+
 std::unique_ptr<DirListing> StartListing(const std::string& directory) {
     WIN32_FIND_DATAA first;
     HANDLE find = FindFirstFileA((directory + "*.*").c_str(), &first);

@@ -3,6 +3,7 @@ by an independent reader, and its command line behaves as documented."""
 
 import os
 import shutil
+import signal
 import stat
 import subprocess
 import sys
@@ -188,6 +189,25 @@ class FaultTest(BuilderTest):
             self.assertEqual(os.listdir(mount), [])
         finally:
             subprocess.run(["umount", mount])
+
+    def test_an_interrupted_build_leaves_the_target_as_it_was(self):
+        with open(os.path.join(self.src, "setup.bat"), "wb") as f:
+            f.write(b"@exit 0\r\n")
+        with open(os.path.join(self.src, "large.bin"), "wb") as f:
+            f.truncate(512 * MIB)  # sparse: long enough to be interrupted, quick to read
+        folder = os.path.dirname(self.target)
+        for sig in (signal.SIGINT, signal.SIGTERM):
+            # A shell may start tests with SIGINT ignored; the builder then rightly keeps it so.
+            build = subprocess.Popen([PACKRIG, "-h", "-o", "-c", self.src, "setup.bat",
+                                      self.target], stderr=subprocess.DEVNULL,
+                                     preexec_fn=lambda: signal.signal(sig, signal.SIG_DFL))
+            while build.poll() is None and not (os.path.isdir(folder) and os.listdir(folder)):
+                time.sleep(0.001)
+            build.send_signal(sig)
+            if build.wait(timeout=120) == 0:
+                self.skipTest("the build ended before it could be interrupted")
+            self.assertEqual(build.returncode, -sig)
+            self.assertEqual(os.listdir(folder), [])
 
     def test_unreadable_source_file_fails_with_its_message(self):
         # The listing sees the file; opening it for reading is refused.
