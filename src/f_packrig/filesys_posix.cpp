@@ -341,7 +341,7 @@ std::string FinalPath(const std::string& path) {
     if (!resolved)
         return path;
     std::string final(resolved);
-    free(resolved);
+    std::free(resolved);
     return final;
 }
 
