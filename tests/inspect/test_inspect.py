@@ -210,14 +210,18 @@ class InspectTest(unittest.TestCase):
         self.assertIn(b"caf<E9><1B>/t.exe: sound", inspect_bytes("--verify", path).stdout)
 
     def test_verify_refuses_names_that_windows_cannot_create(self):
-        for name in ("a*b.txt", "q?.txt", "|", "<", '"', "tab\there", "x" * 300, "con.txt"):
+        names = {"a*b.txt": "a*b.txt", "q?.txt": "q?.txt", "|": "|", "<": "<3C>", '"': '"',
+                 "x" * 300: "x" * 300, "con.txt": "con.txt", "tab\there": "tab<09>here"}
+        for name, shown in names.items():
             with self.subTest(name):
                 path = self.crafted("name", [sfxfile.Entry("a.txt", b"1"),
                                              sfxfile.Entry(name, b"2", is_exe=1)])
-                result = inspect_bytes("--verify", path)
+                result = inspect("--verify", path)
                 self.assertEqual(result.returncode, 1)
-                self.assertIn(b"(error 123): entry 2 \"", result.stderr)
-                self.assertIn(b"a name Windows cannot create", result.stderr)
+                self.assertIn('entry 2 "%s" at offset' % shown, result.stderr)
+                if "\t" not in name:  # the runtime module's own check may come first
+                    self.assertIn("(error 123)", result.stderr)
+                    self.assertIn("a name Windows cannot create", result.stderr)
                 out = os.path.join(self.dir, "never")
                 self.assertEqual(inspect_bytes("--extract", out, path).returncode, 1)
                 self.assertFalse(os.path.exists(out))
