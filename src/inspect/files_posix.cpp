@@ -98,7 +98,7 @@ bool FolderSink::Open(const std::string& folder, const FileSource& input) {
         if (i == folder.size() || (folder[i] == '/' && i > 0))
             mkdir(folder.substr(0, i).c_str(), 0777);
     }
-    root_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    root_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
     return root_ >= 0;
 }
 

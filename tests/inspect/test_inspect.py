@@ -172,15 +172,16 @@ class InspectTest(unittest.TestCase):
                     self.assertEqual(f.read(), data)
 
     def test_extract_opens_no_fifo_and_never_waits(self):
-        for fifo in ("setup.bat", "Docs"):
-            with self.subTest(fifo):
-                out = os.path.join(self.dir, "fifo-" + fifo)
-                os.makedirs(out)
-                os.mkfifo(os.path.join(out, fifo))
+        for rel in ("at-file/setup.bat", "at-folder/Docs", "as-dir"):
+            with self.subTest(rel):
+                fifo = os.path.join(self.dir, rel)
+                os.makedirs(os.path.dirname(fifo), exist_ok=True)
+                os.mkfifo(fifo)
+                out = os.path.join(self.dir, rel.split("/")[0])
                 result = subprocess.run([INSPECT, "--extract", out, self.sfx],
                                         capture_output=True, text=True, timeout=20)
                 self.assertEqual(result.returncode, 1, result.stdout)
-                self.assertTrue(stat.S_ISFIFO(os.lstat(os.path.join(out, fifo)).st_mode))
+                self.assertTrue(stat.S_ISFIFO(os.lstat(fifo).st_mode))
 
     def test_listing_escapes_what_could_forge_lines_or_reach_the_terminal(self):
         forged = "a.txt\nentry * 1 b.txt\nstatus sound"
