@@ -57,7 +57,8 @@ void AppendUtf8(std::string& out, char32_t c) {
     }
 }
 
-// Decodes one UTF-8 sequence at `i`, advancing it; nothing for a malformed or overlong one.
+} // namespace
+
 std::optional<char32_t> NextCodePoint(std::string_view s, size_t& i) {
     unsigned char lead = static_cast<unsigned char>(s[i++]);
     if (lead < 0x80)
@@ -77,6 +78,8 @@ std::optional<char32_t> NextCodePoint(std::string_view s, size_t& i) {
         return std::nullopt;
     return c;
 }
+
+namespace {
 
 std::optional<char> EncodeWindows1252(char32_t c) {
     if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))

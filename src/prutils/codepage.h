@@ -17,6 +17,9 @@ std::string ToUtf8(std::string_view bytes, CodePage cp);
 // that the code page cannot represent.
 std::optional<std::string> Utf8ToWindows1252(std::string_view utf8);
 
+// Decodes one UTF-8 sequence at `i`, advancing it; nothing for a malformed or overlong one.
+std::optional<char32_t> NextCodePoint(std::string_view s, size_t& i);
+
 // Upper-cases Windows-1252 bytes as the Windows ANSI functions do for that code page.
 std::string UpperWindows1252(std::string_view bytes);
 
