@@ -134,10 +134,12 @@ class TreeWriter {
                std::optional<fsys::FileIdentity> target, BuildHost& host,
                std::optional<uint32_t> latestTime)
         : out_(out), source_(std::move(source)), exeUpper_(std::move(exeUpper)), host_(host),
-          target_(target), latestTime_(latestTime) {}
+          target_(target), latestTime_(latestTime),
+          times_(latestTime ? fsys::TimeBase::Utc : fsys::TimeBase::Local) {}
 
     IoResult WriteTree() {
-        std::unique_ptr<fsys::DirListing> listing = fsys::StartListing(source_ + relNative_);
+        std::unique_ptr<fsys::DirListing> listing =
+            fsys::StartListing(source_ + relNative_, times_);
         if (!listing)
             return {};
         std::map<std::string, std::string> seen; // upper-cased stored name -> path
@@ -262,6 +264,7 @@ class TreeWriter {
     BuildHost& host_;
     std::optional<fsys::FileIdentity> target_;
     std::optional<uint32_t> latestTime_;
+    fsys::TimeBase times_;
     std::string relNative_;
     std::string relStored_;
     int marked_ = 0;
@@ -278,9 +281,9 @@ IoResult WriteImage(const std::string& target, const prutils::ResourceBytes& ima
 
 // The identifier, the entries and the terminator. After a failure, what was collected before it
 // still reaches the file: nothing of a failed build is hidden or rolled back. A reproducible
-// build (`epoch` set) clamps stored times to it and derives the identifier from a hash of
-// everything behind it; the identifier is written as zeros first and rewritten at the end, so
-// that every file is still read once.
+// build (`epoch` set) stores times in UTC, clamped to the epoch, and derives the identifier from a
+// hash of everything behind it; the identifier is written as zeros first and rewritten at the end,
+// so that every file is still read once.
 IoResult WritePayload(const std::string& target, const std::string& source,
                       const std::string& exeFile, std::optional<int64_t> epoch, BuildHost& host,
                       int& marked) {
@@ -294,7 +297,7 @@ IoResult WritePayload(const std::string& target, const std::string& source,
     payload::MakeArchiveId(epoch ? 0 : draw(g_identifierRandom), id);
     std::optional<uint32_t> latestTime;
     if (epoch)
-        latestTime = fsys::LocalDosTimeOf(*epoch);
+        latestTime = fsys::DosTimeOf(*epoch, fsys::TimeBase::Utc);
     payload::TEntryHeader terminator{};
     TreeWriter writer(out, source, fsys::UpperStored(fsys::ExeFileStoredName(exeFile)),
                       file.Identity(), host, latestTime);
@@ -390,16 +393,16 @@ std::string WindowsNameProblem(std::string_view component) {
 
 std::optional<int64_t> ParseSourceDateEpoch(std::string_view text) {
     constexpr int64_t kLatest = 253402300799; // 9999-12-31 23:59:59 UTC
-    if (text.empty() || text.size() > 12)
+    if (text.empty())
         return std::nullopt;
     int64_t seconds = 0;
     for (char c : text) {
         if (c < '0' || c > '9')
             return std::nullopt;
         seconds = seconds * 10 + (c - '0');
+        if (seconds > kLatest) // leading zeros add nothing, so any length of them is fine
+            return std::nullopt;
     }
-    if (seconds > kLatest)
-        return std::nullopt;
     return seconds;
 }
 
