@@ -201,6 +201,26 @@ class CmakeAppTest(unittest.TestCase):
         with open(os.path.join(root, "build", "cmake-app-setup.exe"), "rb") as f:
             return f.read()
 
+    def test_6_codepage_reaches_the_builder(self):
+        project = os.path.join(self.dir, "codepage")
+        tree = os.path.join(project, "tree")
+        os.makedirs(tree)
+        for name in ("setup.bat", "\u0424\u0430\u0439\u043b.txt"):
+            with open(os.path.join(tree, name), "w") as f:
+                f.write(name)
+        with open(os.path.join(project, "CMakeLists.txt"), "w") as f:
+            f.write("cmake_minimum_required(VERSION 3.20)\nproject(codepage NONE)\n"
+                    "find_package(Packrig 3 REQUIRED)\n"
+                    "packrig_add_sfx(sfx SOURCE_DIR tree EXECUTABLE setup.bat OUTPUT sfx.exe "
+                    "CODEPAGE 1251)\n")
+        build = os.path.join(project, "build")
+        subprocess.run([CMAKE, "-S", project, "-B", build, "-G", "Ninja",
+                        "-DCMAKE_PREFIX_PATH=" + self.prefix], check=True,
+                       stdout=subprocess.DEVNULL)
+        subprocess.run([CMAKE, "--build", build], check=True, stdout=subprocess.DEVNULL)
+        names = [e.name for e in sfxfile.parse(os.path.join(build, "sfx.exe")).entries]
+        self.assertEqual(names, [b"setup.bat", "\u0424\u0430\u0439\u043b.txt".encode("cp1251")])
+
 
 # The child runs as a second user too, who may not reach an interpreter under root's home.
 CHILD_PYTHON = "/usr/bin/python3" if os.access("/usr/bin/python3", os.X_OK) else sys.executable
