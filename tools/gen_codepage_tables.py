@@ -33,9 +33,17 @@ def held_characters(tables):
     return sorted(chars)
 
 
+# Characters whose upper case Windows (and wine, measured through the order of its listings)
+# leaves as it is, although Unicode gives one: the micro sign, whose Unicode upper case is the
+# Greek capital mu.
+KEPT_BY_WINDOWS = {0x00B5}
+
+
 def upper_mappings(chars):
     pairs = []
     for c in chars:
+        if c in KEPT_BY_WINDOWS:
+            continue
         upper = chr(c).upper()
         if len(upper) == 1 and ord(upper) != c:
             pairs.append((c, ord(upper)))

@@ -227,12 +227,14 @@ class SameRulesTest(TreeFixture):
     def test_entries_in_the_order_that_ntfs_lists_them(self):
         src = os.path.join(self.dir, "order")
         os.makedirs(src)
-        names = ["a\u20ac", "a\u0152", "aZ", "a\u00e9", "a\u00dc", "a\u00ff", "a_", "setup.bat"]
+        names = ["a\u20ac", "a\u0152", "aZ", "a\u00e9", "a\u00dc", "a\u00ff", "a_", "a\u00b5",
+                 "setup.bat"]
         for name in names:
             with open(os.path.join(src, name), "wb") as f:
                 f.write(name.encode())
         self.assertEqual(self.build_both(src, "setup.bat"), [(0, [b"setup.bat"])] * 2)
-        expected = "aZ a_ a\u00e9 a\u00dc a\u0152 a\u00ff a\u20ac setup.bat"
+        # The micro sign keeps its case: Windows gives it no upper case.
+        expected = "aZ a_ a\u00b5 a\u00e9 a\u00dc a\u0152 a\u00ff a\u20ac setup.bat"
         for name in ("linux.exe", "windows.exe"):
             entries = sfxfile.parse(self.target(name)).entries
             self.assertEqual(" ".join(e.name.decode("cp1252") for e in entries), expected, name)
