@@ -142,7 +142,7 @@ class TreeWriter {
             fsys::StartListing(source_ + relNative_, times_);
         if (!listing)
             return {};
-        std::map<std::string, std::string> seen; // upper-cased stored name -> path
+        std::map<std::string, SeenName> seen; // by upper-cased stored name
         fsys::DirEntry entry;
         while (listing->Next(entry)) {
             if (entry.IsVolumeLabel() || entry.name == "." || entry.name == "..")
@@ -162,6 +162,11 @@ class TreeWriter {
     int MarkedEntries() const { return marked_; }
 
   private:
+    struct SeenName {
+        std::string path;
+        std::string stored;
+    };
+
     std::string NativePath(const fsys::DirEntry& entry) const {
         return source_ + relNative_ + entry.name;
     }
@@ -177,15 +182,21 @@ class TreeWriter {
     }
 
     // Windows holds one of two names that differ only in letter case; the SFX file would lose
-    // the other when it unpacks.
+    // the other when it unpacks. Two Linux names can also be one stored name, one of them
+    // composed and the other decomposed.
     IoResult CheckCaseClash(const fsys::DirEntry& entry,
-                            std::map<std::string, std::string>& seen) const {
-        auto [at, added] = seen.emplace(fsys::UpperStored(entry.storedName), NativePath(entry));
+                            std::map<std::string, SeenName>& seen) const {
+        auto [at, added] = seen.emplace(fsys::UpperStored(entry.storedName),
+                                        SeenName{NativePath(entry), entry.storedName});
         if (added)
             return {};
-        return IoError{"Names differ only in letter case, and Windows holds only one of "
-                       "them\r\n\r\n" +
-                       at->second + "\r\n" + NativePath(entry)};
+        const char* why = at->second.stored == entry.storedName
+                              ? "Names are one name in the Windows code page, and Windows holds "
+                                "only one of them"
+                              : "Names differ only in letter case, and Windows holds only one of "
+                                "them";
+        return IoError{why + std::string("\r\n\r\n") + at->second.path + "\r\n" +
+                       NativePath(entry)};
     }
 
     IoResult WriteSubtree(const fsys::DirEntry& entry) {
