@@ -87,8 +87,9 @@ struct DirEntry {
     std::string storedName; // in the Windows ANSI code page; empty when it cannot be represented
     uint32_t attr = 0;      // Win32 attribute mask
     uint64_t size = 0;
-    uint32_t dosTime =
-        0; // MS-DOS date (high 16 bits) and time (low 16 bits), in the listing's TimeBase
+    // MS-DOS date (high 16 bits) and time (low 16 bits) of the last write, in the listing's
+    // TimeBase.
+    uint32_t dosTime = 0;
     std::optional<FileIdentity> identity; // when the listing knows it
     bool IsDirectory() const { return (attr & 0x10) != 0; }
     bool IsVolumeLabel() const { return (attr & 0x08) != 0; }

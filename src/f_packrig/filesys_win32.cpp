@@ -22,11 +22,11 @@ IoError LastError() {
 }
 
 uint32_t DosTime(const FILETIME& utc, TimeBase base) {
-    FILETIME local = utc;
+    FILETIME converted = utc;
     WORD date = 0, time = 0;
-    if (base == TimeBase::Local && !FileTimeToLocalFileTime(&utc, &local))
+    if (base == TimeBase::Local && !FileTimeToLocalFileTime(&utc, &converted))
         return 0;
-    if (!FileTimeToDosDateTime(&local, &date, &time))
+    if (!FileTimeToDosDateTime(&converted, &date, &time))
         return 0;
     return (static_cast<uint32_t>(date) << 16) | time;
 }
