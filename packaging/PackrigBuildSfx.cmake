@@ -10,7 +10,7 @@ if(NOT DEFINED ENV{SOURCE_DATE_EPOCH} AND NOT SOURCE_DATE_EPOCH STREQUAL "")
   set(ENV{SOURCE_DATE_EPOCH} "${SOURCE_DATE_EPOCH}")
 endif()
 
-execute_process(COMMAND ${PACKRIG} -h -o -c ${SOURCE_DIR} ${EXECUTABLE} ${OUTPUT}
+execute_process(COMMAND ${PACKRIG} -h -o -c ${SWITCHES} ${SOURCE_DIR} ${EXECUTABLE} ${OUTPUT}
   RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "packrig could not build ${OUTPUT} (exit code ${result})")

@@ -146,13 +146,15 @@ class TreeWriter {
                std::vector<fsys::FileIdentity> skipped, BuildHost& host,
                std::optional<uint32_t> latestTime)
         : out_(out), source_(std::move(source)), exe_(exe), host_(host),
-          skipped_(std::move(skipped)), latestTime_(latestTime) {}
+          skipped_(std::move(skipped)), latestTime_(latestTime),
+          times_(latestTime ? fsys::TimeBase::Utc : fsys::TimeBase::Local) {}
 
     IoResult WriteTree() {
-        std::unique_ptr<fsys::DirListing> listing = fsys::StartListing(source_ + relNative_);
+        std::unique_ptr<fsys::DirListing> listing =
+            fsys::StartListing(source_ + relNative_, times_);
         if (!listing)
             return {};
-        std::map<std::string, std::string> seen; // upper-cased stored name -> path
+        std::map<std::string, SeenName> seen; // by upper-cased stored name
         fsys::DirEntry entry;
         while (listing->Next(entry)) {
             if (entry.IsVolumeLabel() || entry.name == "." || entry.name == "..")
@@ -175,6 +177,11 @@ class TreeWriter {
     const std::string& ExeFileStoredAs() const { return exeStoredAs_; }
 
   private:
+    struct SeenName {
+        std::string path;
+        std::string stored;
+    };
+
     std::string NativePath(const fsys::DirEntry& entry) const {
         return source_ + relNative_ + entry.name;
     }
@@ -190,15 +197,21 @@ class TreeWriter {
     }
 
     // Windows holds one of two names that differ only in letter case; the SFX file would lose
-    // the other when it unpacks.
+    // the other when it unpacks. Two Linux names can also be one stored name, one of them
+    // composed and the other decomposed.
     IoResult CheckCaseClash(const fsys::DirEntry& entry,
-                            std::map<std::string, std::string>& seen) const {
-        auto [at, added] = seen.emplace(fsys::UpperStored(entry.storedName), NativePath(entry));
+                            std::map<std::string, SeenName>& seen) const {
+        auto [at, added] = seen.emplace(fsys::UpperStored(entry.storedName),
+                                        SeenName{NativePath(entry), entry.storedName});
         if (added)
             return {};
-        return IoError{"Names differ only in letter case, and Windows holds only one of "
-                       "them\r\n\r\n" +
-                       at->second + "\r\n" + NativePath(entry)};
+        const char* why = at->second.stored == entry.storedName
+                              ? "Names are one name in the Windows code page, and Windows holds "
+                                "only one of them"
+                              : "Names differ only in letter case, and Windows holds only one of "
+                                "them";
+        return IoError{why + std::string("\r\n\r\n") + at->second.path + "\r\n" +
+                       NativePath(entry)};
     }
 
     IoResult WriteSubtree(const fsys::DirEntry& entry) {
@@ -280,6 +293,7 @@ class TreeWriter {
     BuildHost& host_;
     std::vector<fsys::FileIdentity> skipped_;
     std::optional<uint32_t> latestTime_;
+    fsys::TimeBase times_;
     std::string relNative_;
     std::string relStored_;
     int marked_ = 0;
@@ -338,9 +352,9 @@ IoResult WriteImage(fsys::OutFile& out, const prutils::ResourceBytes& image) {
 }
 
 // The identifier, the entries and the terminator, appended to `path`; failures name `target`.
-// A reproducible build (`epoch` set) clamps stored times to it and derives the identifier from a
-// hash of everything behind it; the identifier is written as zeros first and rewritten at the
-// end, so that every file is still read once.
+// A reproducible build (`epoch` set) stores times in UTC, clamped to the epoch, and derives the
+// identifier from a hash of everything behind it; the identifier is written as zeros first and
+// rewritten at the end, so that every file is still read once.
 IoResult WritePayload(const std::string& path, const std::string& target, const std::string& source,
                       const ExeFile& exe, std::optional<fsys::FileIdentity> replaced,
                       std::optional<int64_t> epoch, BuildHost& host, Marking& marking) {
@@ -354,7 +368,7 @@ IoResult WritePayload(const std::string& path, const std::string& target, const 
     payload::MakeArchiveId(epoch ? 0 : draw(g_identifierRandom), id);
     std::optional<uint32_t> latestTime;
     if (epoch)
-        latestTime = fsys::LocalDosTimeOf(*epoch);
+        latestTime = fsys::DosTimeOf(*epoch, fsys::TimeBase::Utc);
     payload::TEntryHeader terminator{};
     std::vector<fsys::FileIdentity> skipped;
     for (std::optional<fsys::FileIdentity> identity : {file.Identity(), replaced})
@@ -483,16 +497,16 @@ std::string WindowsNameProblem(std::string_view component) {
 
 std::optional<int64_t> ParseSourceDateEpoch(std::string_view text) {
     constexpr int64_t kLatest = 253402300799; // 9999-12-31 23:59:59 UTC
-    if (text.empty() || text.size() > 12)
+    if (text.empty())
         return std::nullopt;
     int64_t seconds = 0;
     for (char c : text) {
         if (c < '0' || c > '9')
             return std::nullopt;
         seconds = seconds * 10 + (c - '0');
+        if (seconds > kLatest) // leading zeros add nothing, so any length of them is fine
+            return std::nullopt;
     }
-    if (seconds > kLatest)
-        return std::nullopt;
     return seconds;
 }
 

@@ -101,7 +101,9 @@ struct DirEntry {
     std::string storedName; // in the Windows ANSI code page; empty when it cannot be represented
     uint32_t attr = 0;      // Win32 attribute mask
     uint64_t size = 0;
-    uint32_t dosTime = 0;                 // local MS-DOS date (high 16 bits) and time (low 16 bits)
+    // MS-DOS date (high 16 bits) and time (low 16 bits) of the last write, in the listing's
+    // TimeBase.
+    uint32_t dosTime = 0;
     std::optional<FileIdentity> identity; // when the listing knows it
     bool IsDirectory() const { return (attr & 0x10) != 0; }
     bool IsVolumeLabel() const { return (attr & 0x08) != 0; }
@@ -114,8 +116,13 @@ class DirListing {
     virtual bool Next(DirEntry& entry) = 0;
 };
 
+// How last-write times become MS-DOS date-times: in local time with the offset from UTC in force
+// now, as Windows converts them, or in UTC, so that a reproducible build gives the same bytes in
+// every time zone and at every time of year.
+enum class TimeBase { Local, Utc };
+
 // Lists every entry of `directory` (ending in kPathDelimiter), or nothing when it cannot be read.
-std::unique_ptr<DirListing> StartListing(const std::string& directory);
+std::unique_ptr<DirListing> StartListing(const std::string& directory, TimeBase times);
 
 // The files that `source` followed by `exeFile` names as Windows resolves such a path: "/" and
 // "\" both separate, "." and ".." are taken lexically, letters match in either case. On Windows
@@ -143,8 +150,8 @@ inline constexpr uint32_t kLatestDosTime =
 // resolution; a time outside the MS-DOS range gives its first or its last moment.
 uint32_t ClampedDosTime(int year, int month, int day, int hour, int minute, int second);
 
-// The local MS-DOS date and time of a moment given in seconds since 1970-01-01 00:00:00 UTC,
-// converted as a file's last-write time is.
-uint32_t LocalDosTimeOf(int64_t unixSeconds);
+// The MS-DOS date and time of a moment given in seconds since 1970-01-01 00:00:00 UTC, converted
+// as a file's last-write time is.
+uint32_t DosTimeOf(int64_t unixSeconds, TimeBase base);
 
 } // namespace fsys

@@ -1,6 +1,7 @@
-// The pipeline's file operations on Linux. Listings come in a fixed order (names compared
-// upper-cased, byte by byte) so that a tree always gives the same payload; attributes and times
-// are mapped onto their Win32 forms.
+// The pipeline's file operations on Linux. Listings come in NTFS's order (names compared by the
+// UTF-16 code units of their upper case) so that a tree always gives the payload that the
+// Windows builder writes; names are stored in the target code page, attributes and times are
+// mapped onto their Win32 forms.
 #include "filesys.h"
 
 #include "codepage.h"
@@ -62,8 +63,8 @@ long CurrentUtcOffset() {
     return localtime_r(&now, &local) ? local.tm_gmtoff : 0;
 }
 
-uint32_t DosDateTime(time_t t) {
-    time_t shifted = t + CurrentUtcOffset();
+uint32_t DosDateTime(time_t t, TimeBase base) {
+    time_t shifted = base == TimeBase::Local ? t + CurrentUtcOffset() : t;
     struct tm local {};
     if (!gmtime_r(&shifted, &local))
         return (1u << 21) | (1u << 16); // 1980-01-01 00:00:00
@@ -82,13 +83,14 @@ uint32_t DosDateTime(time_t t) {
 }
 
 std::string StoredFormOf(const std::string& name) {
-    return prutils::Utf8ToWindows1252(name).value_or(std::string());
+    return prutils::Utf8ToCodePage(name, prutils::TargetCodePage()).value_or(std::string());
 }
 
 // Fills `entry` for `name` in `directory`; false for what cannot be stored: special files,
 // dangling links, and links to directories (never followed, so a walk cannot loop or leave the
 // tree).
-bool Describe(const std::string& directory, const std::string& name, DirEntry& entry) {
+bool Describe(const std::string& directory, const std::string& name, TimeBase times,
+              DirEntry& entry) {
     std::string path = directory + name;
     struct stat link {};
     if (lstat(path.c_str(), &link) != 0)
@@ -104,7 +106,7 @@ bool Describe(const std::string& directory, const std::string& name, DirEntry& e
     entry.attr = S_ISDIR(st.st_mode) ? kDirectory : kArchive;
     if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
         entry.attr |= kReadOnly;
-    entry.dosTime = DosDateTime(st.st_mtime);
+    entry.dosTime = DosDateTime(st.st_mtime, times);
     entry.identity =
         FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     return true;
@@ -128,26 +130,13 @@ class PosixListing : public DirListing {
     size_t next_ = 0;
 };
 
-// Names ordered as NTFS lists them: compared upper-cased, as unsigned bytes.
-std::string ListingKey(const std::string& name) {
-    std::string stored = StoredFormOf(name);
-    return prutils::UpperWindows1252(stored.empty() ? name : stored);
-}
-
+// Names ordered as NTFS lists them: by the UTF-16 code units of their upper case.
 void SortInListingOrder(std::vector<std::string>& names) {
-    std::vector<std::pair<std::string, std::string>> keyed;
+    std::vector<std::pair<std::u16string, std::string>> keyed;
     keyed.reserve(names.size());
     for (std::string& name : names)
-        keyed.emplace_back(ListingKey(name), std::move(name));
-    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
-        int c =
-            std::memcmp(a.first.data(), b.first.data(), std::min(a.first.size(), b.first.size()));
-        if (c != 0)
-            return c < 0;
-        if (a.first.size() != b.first.size())
-            return a.first.size() < b.first.size();
-        return a.second < b.second;
-    });
+        keyed.emplace_back(prutils::ListingOrderKey(name), std::move(name));
+    std::sort(keyed.begin(), keyed.end());
     for (size_t i = 0; i < names.size(); ++i)
         names[i] = std::move(keyed[i].second);
 }
@@ -160,10 +149,10 @@ std::vector<std::string> NamesMatching(const std::string& directory, const std::
     DIR* dir = opendir(directory.c_str());
     if (!dir)
         return {part};
-    std::string key = ListingKey(part);
+    std::u16string key = prutils::ListingOrderKey(part);
     std::vector<std::string> names;
     while (struct dirent* d = readdir(dir)) {
-        if (ListingKey(d->d_name) == key && std::strcmp(d->d_name, ".") != 0 &&
+        if (prutils::ListingOrderKey(d->d_name) == key && std::strcmp(d->d_name, ".") != 0 &&
             std::strcmp(d->d_name, "..") != 0)
             names.emplace_back(d->d_name);
     }
@@ -372,7 +361,7 @@ void RemoveOnInterrupt(const std::string& path) {
     g_hasInterruptPath = 1;
 }
 
-std::unique_ptr<DirListing> StartListing(const std::string& directory) {
+std::unique_ptr<DirListing> StartListing(const std::string& directory, TimeBase times) {
     DIR* dir = opendir(directory.c_str());
     if (!dir)
         return nullptr;
@@ -389,7 +378,7 @@ std::unique_ptr<DirListing> StartListing(const std::string& directory) {
     entries.reserve(names.size());
     for (const std::string& name : names) {
         DirEntry entry;
-        if (Describe(directory, name, entry))
+        if (Describe(directory, name, times, entry))
             entries.push_back(std::move(entry));
     }
     return std::make_unique<PosixListing>(std::move(entries));
@@ -417,11 +406,11 @@ std::string ExeFileStoredName(std::string_view exeFile) {
 }
 
 std::string UpperStored(std::string_view stored) {
-    return prutils::UpperWindows1252(stored);
+    return prutils::UpperInCodePage(stored, prutils::TargetCodePage());
 }
 
 size_t StoredCharacterCount(std::string_view stored) {
-    return stored.size(); // Windows-1252 has one byte a character
+    return stored.size(); // every target code page has one byte a character
 }
 
 bool RunsResourceTransfer() {
@@ -443,8 +432,8 @@ IoResult OutFile::WriteAt(uint64_t offset, const void* data, size_t count) {
     return static_cast<size_t>(n) == count ? IoResult{} : ShortWrite();
 }
 
-uint32_t LocalDosTimeOf(int64_t unixSeconds) {
-    return DosDateTime(static_cast<time_t>(unixSeconds));
+uint32_t DosTimeOf(int64_t unixSeconds, TimeBase base) {
+    return DosDateTime(static_cast<time_t>(unixSeconds), base);
 }
 
 } // namespace fsys

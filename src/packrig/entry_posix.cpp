@@ -1,6 +1,7 @@
 // Entry steps shared by the Linux builder and its window program.
 #include "entry_posix.h"
 
+#include "codepage.h"
 #include "usage.h"
 #include "window.h"
 
@@ -18,6 +19,22 @@ std::string OwnPath(const char* argv0) {
     return n > 0 ? std::string(buffer.data(), static_cast<size_t>(n)) : std::string(argv0);
 }
 
+// --codepage=N names the ANSI code page of the systems the SFX file is for, in which names are
+// stored, upper-cased and compared. False, with a message, for one that is not supported.
+bool ApplyCodePageSwitch(const prutils::CommandLine& commandLine) {
+    std::optional<std::string> value = commandLine.LongSwitchValue("codepage");
+    if (!value)
+        return true;
+    std::optional<prutils::CodePage> codePage = prutils::CodePageNamed(*value);
+    if (!codePage) {
+        std::cerr << "packrig: --codepage=" << *value << " names no code page that names can be "
+                  << "stored in; use one of " << prutils::CodePageNumbers() << ".\n";
+        return false;
+    }
+    prutils::SetTargetCodePage(*codePage);
+    return true;
+}
+
 } // namespace
 
 void PrintUsage() {
@@ -28,6 +45,8 @@ void PrintUsage() {
 int RunEntry(int argc, char** argv, WindowMode windowMode) {
     prutils::CommandLine commandLine(OwnPath(argv[0]),
                                      std::vector<std::string>(argv + 1, argv + argc), false);
+    if (!ApplyCodePageSwitch(commandLine))
+        return kExitRejected;
     StartupState state;
     int exitCode = StartBuilder(commandLine, state);
     if (state.Headless && !state.flags.PathsGiven)

@@ -67,6 +67,17 @@ bool CommandLine::FindCmdLineSwitch(std::string_view name) const {
     });
 }
 
+std::optional<std::string> CommandLine::LongSwitchValue(std::string_view name) const {
+    std::optional<std::string> value;
+    for (std::string_view arg : args_) {
+        size_t equals = arg.find('=');
+        if (arg.starts_with("--") && equals != std::string_view::npos &&
+            EqualsIgnoringCase(arg.substr(2, equals - 2), name))
+            value = std::string(arg.substr(equals + 1));
+    }
+    return value;
+}
+
 int CommandLine::PositionalParamCount() const {
     return static_cast<int>(std::count_if(args_.begin(), args_.end(),
                                           [&](const std::string& arg) { return !IsSwitch(arg); }));

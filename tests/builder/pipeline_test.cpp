@@ -2,6 +2,7 @@
 // pipeline asks of the window and that changes files between entries to inject faults.
 #include "build_sfx.h"
 #include "bytesum.h"
+#include "codepage.h"
 #include "exe_name.h"
 #include "payload.h"
 
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -243,21 +245,50 @@ TEST_F(Pipeline, NamesTooLongToUnpackAreRefused) {
     EXPECT_NE(result.error.find(std::string(141, 'g')), std::string::npos) << result.error;
 }
 
+// Sets TZ for the life of the object.
+class ScopedTimeZone {
+  public:
+    explicit ScopedTimeZone(const char* tz) {
+        if (const char* old = std::getenv("TZ"))
+            old_ = old;
+        setenv("TZ", tz, 1);
+        tzset();
+    }
+    ~ScopedTimeZone() {
+        if (old_)
+            setenv("TZ", old_->c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+
+  private:
+    std::optional<std::string> old_;
+};
+
+// Names are stored in the target code page for the life of the object.
+class ScopedCodePage {
+  public:
+    explicit ScopedCodePage(prutils::CodePage cp) { prutils::SetTargetCodePage(cp); }
+    ~ScopedCodePage() { prutils::SetTargetCodePage(prutils::CodePage::Windows1252); }
+};
+
+void SetModified(const fs::path& path, time_t when) {
+    struct timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
 // Windows converts a time with the offset in force now, whatever the file's date: both halves
 // of the year move by the same offset.
 TEST_F(Pipeline, TimesMoveByTheOffsetInForceNow) {
-    std::string oldTz = std::getenv("TZ") ? std::getenv("TZ") : "";
-    setenv("TZ", "Europe/Berlin", 1);
-    tzset();
+    ScopedTimeZone berlin("Europe/Berlin");
     Write("setup.exe", "MZ");
     Write("summer.txt", "s");
     Write("winter.txt", "w");
     const time_t summer = 1719835200; // 2024-07-01 12:00:00 UTC
     const time_t winter = 1705320000; // 2024-01-15 12:00:00 UTC
-    for (auto [name, when] : {std::pair{"summer.txt", summer}, std::pair{"winter.txt", winter}}) {
-        struct timespec times[2] = {{when, 0}, {when, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, (root_ / "src" / name).c_str(), times, 0), 0);
-    }
+    SetModified(root_ / "src" / "summer.txt", summer);
+    SetModified(root_ / "src" / "winter.txt", winter);
     ASSERT_EQ(Build().outcome, BuildOutcome::Built);
     std::vector<Entry> entries = Entries();
     time_t now = time(nullptr);
@@ -267,11 +298,76 @@ TEST_F(Pipeline, TimesMoveByTheOffsetInForceNow) {
     uint32_t summerStored = entries.at(1).header.Time, winterStored = entries.at(2).header.Time;
     EXPECT_EQ(summerStored, DosTime(summer + offset));
     EXPECT_EQ(winterStored, DosTime(winter + offset));
-    if (oldTz.empty())
-        unsetenv("TZ");
-    else
-        setenv("TZ", oldTz.c_str(), 1);
-    tzset();
+}
+
+// With SOURCE_DATE_EPOCH the times are UTC, clamped to the epoch, in every time zone.
+TEST_F(Pipeline, ReproducibleTimesAreUtcInEveryTimeZone) {
+    Write("setup.exe", "MZ");
+    Write("summer.txt", "s");
+    Write("winter.txt", "w");
+    const time_t summer = 1719835200; // 2024-07-01 12:00:00 UTC
+    const time_t winter = 1705320000; // 2024-01-15 12:00:00 UTC
+    const time_t epoch = 1710000001;  // 2024-03-09 16:00:01 UTC, between the two
+    SetModified(root_ / "src" / "summer.txt", summer);
+    SetModified(root_ / "src" / "winter.txt", winter);
+    flags_.SourceDateEpoch = std::to_string(epoch);
+    for (const char* tz : {"UTC", "Europe/Berlin", "Asia/Tokyo", "America/New_York"}) {
+        ScopedTimeZone zone(tz);
+        ASSERT_EQ(Build().outcome, BuildOutcome::Built) << tz;
+        std::vector<Entry> entries = Entries();
+        uint32_t summerStored = entries.at(1).header.Time, winterStored = entries.at(2).header.Time;
+        EXPECT_EQ(summerStored, DosTime(epoch)) << tz;
+        EXPECT_EQ(winterStored, DosTime(winter)) << tz;
+    }
+}
+
+TEST(PipelineRules, SourceDateEpochValues) {
+    struct Case {
+        const char* text;
+        std::optional<int64_t> seconds;
+    };
+    for (Case c : {Case{"0", 0}, Case{"1700000000", 1700000000}, Case{"0000000000001", 1},
+                   Case{"000000000000000000000253402300799", 253402300799},
+                   Case{"253402300800", std::nullopt}, Case{"99999999999999999999", std::nullopt},
+                   Case{"", std::nullopt}, Case{"-1", std::nullopt}, Case{" 1", std::nullopt},
+                   Case{"1.5", std::nullopt}, Case{"+1", std::nullopt}})
+        EXPECT_EQ(fpackrig::ParseSourceDateEpoch(c.text), c.seconds) << c.text;
+}
+
+// Names in the target code page: stored in its bytes, composed first, compared for letter case
+// in it, and ordered as NTFS orders them.
+TEST_F(Pipeline, NamesFollowTheTargetCodePage) {
+    Write("setup.exe", "MZ");
+    Write("\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt", "Cyrillic"); // файл
+    EXPECT_EQ(Build().outcome, BuildOutcome::Failed);          // not in Windows-1252
+    ScopedCodePage cyrillic(prutils::CodePage::Windows1251);
+    ASSERT_EQ(Build().outcome, BuildOutcome::Built);
+    EXPECT_EQ(Entries().at(1).name, "\xF4\xE0\xE9\xEB.txt");
+    Write("\xD0\xA4\xD0\x90\xD0\x99\xD0\x9B.TXT", "upper case"); // ФАЙЛ.TXT
+    EXPECT_EQ(Build().outcome, BuildOutcome::Failed);
+}
+
+TEST_F(Pipeline, DecomposedNamesAreStoredComposed) {
+    Write("setup.exe", "MZ");
+    Write("cafe\xCC\x81/re\xCC\x81sume\xCC\x81.txt", "NFD, as from macOS");
+    ASSERT_EQ(Build().outcome, BuildOutcome::Built);
+    EXPECT_EQ(Entries().at(0).name, "caf\xE9\\r\xE9sum\xE9.txt");
+    Write("caf\xC3\xA9/other.txt", "the same folder, composed");
+    fpackrig::BuildResult result = Build(); // Windows would hold one of the two folders
+    EXPECT_EQ(result.outcome, BuildOutcome::Failed);
+    EXPECT_EQ(result.error.find("Names are one name in the Windows code page"), 0u) << result.error;
+}
+
+TEST_F(Pipeline, EntriesInTheOrderOfNtfs) {
+    Write("setup.exe", "MZ");
+    for (const char* name :
+         {"a\xE2\x82\xAC", "a\xC5\x92", "aZ", "a\xC3\xA9", "a\xC3\x9C", "a\xC3\xBF", "a_"})
+        Write(std::string("d/") + name, name);
+    ASSERT_EQ(Build().outcome, BuildOutcome::Built);
+    std::string order;
+    for (const Entry& e : Entries())
+        order += e.name + " ";
+    EXPECT_EQ(order, "d\\aZ d\\a_ d\\a\xE9 d\\a\xDC d\\a\x8C d\\a\xFF d\\a\x80 setup.exe ");
 }
 
 TEST_F(Pipeline, TargetInsideTheSourceTreeIsNotStored) {

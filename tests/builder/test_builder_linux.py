@@ -171,6 +171,30 @@ class PayloadTest(BuilderTest):
         self.assertEqual(run("-h", "-o", "-c", self.src, "setup.bat", self.target).returncode, 0)
         self.assertIn(b"caf\xe9 \x80.txt", [e.name for e in sfxfile.parse(self.target).entries])
 
+    def test_codepage_switch_names_the_code_page_of_the_names(self):
+        make_tree(self.src)
+        for number, name in ((1250, "P\u0159\u00edli\u0161 \u0142"), (1251, "\u0416\u0443\u043a"),
+                             (1252, "caf\u00e9"), (1253, "\u03a9\u03bc\u03ad\u03b3\u03b1"),
+                             (1254, "\u011fa\u015f"), (1257, "\u0173\u017e\u012f")):
+            with self.subTest(codepage=number):
+                path = os.path.join(self.src, name + ".txt")
+                with open(path, "wb") as f:
+                    f.write(b"x")
+                result = run("-h", "-o", self.src, "--codepage=%d" % number, "-c", "setup.bat",
+                             self.target)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                names = [e.name for e in sfxfile.parse(self.target).entries]
+                self.assertIn((name + ".txt").encode("cp%d" % number), names)
+                os.remove(path)
+        os.remove(self.target)
+        for value in ("1255", "", "utf-8", "65001", "1251x"):
+            with self.subTest(value=value):
+                result = run("-h", "-o", "-c", "--codepage=" + value, self.src, "setup.bat",
+                             self.target)
+                self.assertEqual(result.returncode, 2)
+                self.assertIn("1250, 1251, 1252, 1253, 1254, 1257", result.stderr)
+                self.assertFalse(os.path.exists(self.target))
+
 
 class FaultTest(BuilderTest):
     def test_full_file_system_gives_disk_full(self):

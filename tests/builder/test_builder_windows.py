@@ -260,6 +260,48 @@ class SameRulesTest(TreeFixture):
                 self.assertEqual(sfxfile.dos_time_to_tuple(entry.time), tuple(local[:6]),
                                  (name, entry.name))
 
+    def test_reproducible_times_are_utc_in_every_time_zone(self):
+        src = os.path.join(self.dir, "utc")
+        os.makedirs(src)
+        dates = {"setup.bat": (2024, 7, 1, 12, 0, 0), "winter.txt": (2024, 1, 15, 12, 0, 0),
+                 "later.txt": (2024, 3, 9, 16, 0, 4)}
+        for name, date in dates.items():
+            with open(os.path.join(src, name), "wb") as f:
+                f.write(name.encode())
+            stamp = calendar.timegm(date)
+            os.utime(os.path.join(src, name), (stamp, stamp))
+        epoch = calendar.timegm((2024, 3, 9, 16, 0, 0))
+        expected = {b"setup.bat": sfxfile.dos_time(2024, 3, 9, 16, 0, 0),
+                    b"winter.txt": sfxfile.dos_time(2024, 1, 15, 12, 0, 0),
+                    b"later.txt": sfxfile.dos_time(2024, 3, 9, 16, 0, 0)}
+        payloads = set()
+        for tz in ("UTC", "Europe/Berlin", "Asia/Tokyo", "America/New_York"):
+            self.assertEqual(self.build_both(src, "setup.bat", TZ=tz,
+                                             SOURCE_DATE_EPOCH=str(epoch)),
+                             [(0, [b"setup.bat"])] * 2, tz)
+            for name in ("linux.exe", "windows.exe"):
+                parsed = sfxfile.parse(self.target(name))
+                self.assertEqual({e.name: e.time for e in parsed.entries}, expected, (tz, name))
+                with open(self.target(name), "rb") as f:
+                    data = f.read()
+                payloads.add(data[sfxfile.image_end(data):])
+        self.assertEqual(len(payloads), 1)
+
+    def test_entries_in_the_order_that_ntfs_lists_them(self):
+        src = os.path.join(self.dir, "order")
+        os.makedirs(src)
+        names = ["a\u20ac", "a\u0152", "aZ", "a\u00e9", "a\u00dc", "a\u00ff", "a_", "a\u00b5",
+                 "setup.bat"]
+        for name in names:
+            with open(os.path.join(src, name), "wb") as f:
+                f.write(name.encode())
+        self.assertEqual(self.build_both(src, "setup.bat"), [(0, [b"setup.bat"])] * 2)
+        # The micro sign keeps its case: Windows gives it no upper case.
+        expected = "aZ a_ a\u00b5 a\u00e9 a\u00dc a\u0152 a\u00ff a\u20ac setup.bat"
+        for name in ("linux.exe", "windows.exe"):
+            entries = sfxfile.parse(self.target(name)).entries
+            self.assertEqual(" ".join(e.name.decode("cp1252") for e in entries), expected, name)
+
     def test_names_that_windows_cannot_unpack_are_refused(self):
         src = os.path.join(self.dir, "n")
         folder = os.path.join(src, "d" * 100)
