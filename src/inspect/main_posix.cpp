@@ -2,6 +2,7 @@
 // module's own payload code.
 #include "files_posix.h"
 #include "inspection.h"
+#include "version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -72,6 +73,10 @@ int Extract(inspect::FileSource& source, const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("packrig-inspect %s\n", prutils::BuildVersion().c_str());
+        return kSound;
+    }
     Options options;
     if (!ParseArguments(argc, argv, options)) {
         std::fputs(kUsageText, stderr);
