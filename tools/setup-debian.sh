@@ -13,4 +13,4 @@ apt-get install -y -qq --no-install-recommends \
     wine wine64 wine32:i386 \
     xvfb xauth xdotool imagemagick util-linux procps \
     qt6-base-dev qt6-qpa-plugins fonts-liberation fonts-dejavu-core \
-    lintian osslsigncode openssl
+    lintian osslsigncode openssl ca-certificates

@@ -141,6 +141,15 @@ class DebTest(unittest.TestCase):
             result = subprocess.run([inspect, "--verify", target], capture_output=True, text=True)
             self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
 
+    def test_installed_programs_answer_version_without_the_window(self):
+        programs = ["packrig"] + (["packrig-inspect"] if INSPECT_BUILT else [])
+        for name in programs:
+            result = subprocess.run([os.path.join(self.root, "usr", "bin", name), "--version"],
+                                    env=NO_DISPLAY, capture_output=True, text=True,
+                                    stdin=subprocess.DEVNULL, timeout=60)
+            self.assertEqual((result.returncode, result.stdout, result.stderr),
+                             (0, "%s %s\n" % (name, VERSION), ""))
+
     def test_window_mode_finds_the_window_only_once_installed(self):
         result = self.packrig()
         self.assertEqual(result.returncode, 2, result.stderr)
