@@ -12,4 +12,5 @@ apt-get install -y -qq --no-install-recommends \
     libgtest-dev libbenchmark-dev clang libclang-rt-14-dev \
     wine wine64 wine32:i386 \
     xvfb xauth xdotool imagemagick util-linux procps faketime \
-    qt6-base-dev qt6-qpa-plugins fonts-liberation fonts-dejavu-core
+    qt6-base-dev qt6-qpa-plugins fonts-liberation fonts-dejavu-core \
+    lintian osslsigncode openssl ca-certificates

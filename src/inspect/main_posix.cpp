@@ -3,6 +3,7 @@
 #include "display.h"
 #include "files_posix.h"
 #include "inspection.h"
+#include "version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,7 +18,7 @@ constexpr int kUsage = 2;   // bad arguments, or the file cannot be opened
 
 const char kUsageText[] =
     "usage: packrig-inspect [--json | --verify | --extract <dir>] <sfxfile>\n"
-    "       packrig-inspect --help\n"
+    "       packrig-inspect --help | --version\n"
     "  (none)         list the identifier and every entry\n"
     "  --json         the same listing as JSON\n"
     "  --verify       check structure and checksums as the runtime module does\n"
@@ -77,6 +78,10 @@ int Extract(inspect::FileSource& source, const Options& options) {
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
         std::fputs(kUsageText, stdout);
+        return kSound;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("packrig-inspect %s\n", prutils::BuildVersion().c_str());
         return kSound;
     }
     Options options;

@@ -2,7 +2,9 @@
 #include "entry_posix.h"
 
 #include "codepage.h"
+#include "long_options.h"
 #include "usage.h"
+#include "version.h"
 #include "window.h"
 
 #include <iostream>
@@ -37,14 +39,28 @@ bool ApplyCodePageSwitch(const prutils::CommandLine& commandLine) {
 
 } // namespace
 
-void PrintUsage() {
+void PrintUsage(std::ostream& out) {
     for (const char* line : fcmdline::kUsageLines)
-        std::cerr << line << '\n';
+        out << line << '\n';
 }
 
-int RunEntry(int argc, char** argv, WindowMode windowMode) {
-    prutils::CommandLine commandLine(OwnPath(argv[0]),
-                                     std::vector<std::string>(argv + 1, argv + argc), false);
+int RunEntry(int argc, char** argv, WindowMode windowMode, bool reportIgnored) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    switch (FindInfoRequest(args)) {
+    case InfoRequest::Help:
+        PrintUsage(std::cout);
+        return kExitSuccess;
+    case InfoRequest::Version:
+        std::cout << "packrig " << prutils::BuildVersion() << '\n';
+        return kExitSuccess;
+    case InfoRequest::None:
+        break;
+    }
+    if (reportIgnored) {
+        for (const std::string& arg : IgnoredArguments(args))
+            std::cerr << "packrig: ignored: " << arg << '\n';
+    }
+    prutils::CommandLine commandLine(OwnPath(argv[0]), std::move(args), false);
     if (!ApplyCodePageSwitch(commandLine))
         return kExitRejected;
     StartupState state;

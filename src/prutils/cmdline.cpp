@@ -15,13 +15,13 @@ char AsciiUpper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
 }
 
+} // namespace
+
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return AsciiUpper(x) == AsciiUpper(y);
            });
 }
-
-} // namespace
 
 std::vector<std::string> SplitCommandLine(std::string_view line) {
     std::vector<std::string> args;

@@ -38,6 +38,9 @@ class CommandLine {
     bool slashSwitches_;
 };
 
+// Whether `a` and `b` are equal when ASCII letters are compared without regard to case.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
 // `path` with `delimiter` appended unless it is empty or already ends in it.
 std::string WithTrailingDelimiter(std::string path, char delimiter = '\\');
 

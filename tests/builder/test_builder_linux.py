@@ -2,6 +2,7 @@
 by an independent reader, and its command line behaves as documented."""
 
 import os
+import re
 import shutil
 import signal
 import stat
@@ -312,11 +313,44 @@ class CommandLineTest(BuilderTest):
             self.assertFalse(os.path.exists(self.target), exe)
             self.assertEqual(os.listdir(os.path.dirname(self.target)), [], exe)
 
-    def test_switches_anywhere_and_extra_positionals(self):
-        result = run(self.src, "-c", "setup.bat", "-o", self.target, "fourth", "-h")
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stderr, "")
-        self.assertTrue(os.path.exists(self.target))
+    def test_switches_anywhere_and_ignored_arguments_named(self):
+        cases = [
+            ([self.src, "-c", "setup.bat", "-o", self.target, "fourth", "-h"], ["fourth"]),
+            (["-x", "-h", "--overwrite", self.src, "-oc", "setup.bat", "-", self.target, "--o",
+              "extra", "-C", "--Help=no", "-O"],
+             ["-x", "--overwrite", "-oc", "-", "--o", "extra", "--Help=no"]),
+        ]
+        for args, ignored in cases:
+            result = run(*args)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(result.stderr, "".join("packrig: ignored: %s\n" % a for a in ignored))
+            self.assertTrue(os.path.exists(self.target))
+            os.remove(self.target)
+
+    def test_help_and_version_answer_on_stdout_without_the_window(self):
+        with open(os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "CMakeLists.txt")) as f:
+            version = re.search(r"project\(packrig VERSION ([0-9.]+)", f.read()).group(1)
+        # The usage text is the one that a headless start without paths shows.
+        usage = run("-h").stderr
+        self.assertIn("\npackrig [-o] [-c] [-h] <sourcedir> <executablefile> <targetfile>\n",
+                      usage)
+        no_display = {k: v for k, v in os.environ.items()
+                      if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+        # A display that does not exist: starting the window would fail or hang.
+        bogus_display = dict(no_display, DISPLAY=":4711")
+        cases = [
+            (["--help"], usage), (["--version"], "packrig %s\n" % version),
+            (["-h", "--HELP", "-x", self.src], usage),
+            ([self.src, "setup.bat", self.target, "--version", "--help"],
+             "packrig %s\n" % version),
+        ]
+        for env in (no_display, bogus_display):
+            for args, out in cases:
+                result = subprocess.run([PACKRIG, *args], env=env, capture_output=True, text=True,
+                                        stdin=subprocess.DEVNULL, timeout=60)
+                self.assertEqual((result.returncode, result.stdout, result.stderr), (0, out, ""),
+                                 args)
+                self.assertFalse(os.path.exists(self.target))
 
     def test_too_few_paths_print_usage_and_fail(self):
         for args in (["-h"], ["-h", self.src], ["-h", self.src, "setup.bat"]):

@@ -18,8 +18,8 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
 import sfxfile  # noqa: E402
 from sfxfile import Entry  # noqa: E402
-from wineharness import (Display, has_xvfb, run_with_box, stop_wine, wine_env,  # noqa: E402,F401
-                         windows_path)
+from wineharness import (Display, exit_unless_wine_starts, has_xvfb,  # noqa: E402,F401
+                         run_with_box, stop_wine, wine_env, windows_path)
 
 WIN_DIR = os.environ.get("PACKRIG_WIN_DIR", "")
 PREFIX = os.environ.get("WINEPREFIX", "")
@@ -432,11 +432,7 @@ class TinyTempDrive:
 
 
 def main():
-    probe = subprocess.run([WINE, "--version"], stdout=subprocess.PIPE,
-                           stderr=subprocess.STDOUT)
-    if probe.returncode != 0:
-        print("skipped: wine cannot start here:", probe.stdout.decode(errors="replace"))
-        sys.exit(77)
+    exit_unless_wine_starts()
     os.makedirs(WORK, exist_ok=True)
     unittest.main()
 
