@@ -10,7 +10,7 @@ if(NOT DEFINED ENV{SOURCE_DATE_EPOCH} AND NOT SOURCE_DATE_EPOCH STREQUAL "")
   set(ENV{SOURCE_DATE_EPOCH} "${SOURCE_DATE_EPOCH}")
 endif()
 
-set(switches -h -o -c)
+set(switches -h -o -c ${SWITCHES})
 if(COMPRESS)
   list(APPEND switches -z)
 endif()

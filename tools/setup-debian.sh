@@ -11,9 +11,9 @@ apt-get install -y -qq --no-install-recommends \
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
     libgtest-dev libbenchmark-dev clang libclang-rt-14-dev liblzma-dev \
     wine wine64 wine32:i386 \
-    xvfb xauth xdotool imagemagick util-linux procps \
+    xvfb xauth xdotool imagemagick util-linux procps faketime \
     qt6-base-dev qt6-qpa-plugins fonts-liberation fonts-dejavu-core \
-    liblzma-dev xz-utils dpkg-dev
+    lintian osslsigncode openssl ca-certificates liblzma-dev xz-utils dpkg-dev
 
 # liblzma for the cross builds: Debian has no mingw package of it, so build the static library
 # from the source package of the very version that the native build links, so that both builders

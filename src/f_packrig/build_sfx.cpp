@@ -5,6 +5,7 @@
 #include "bytesum.h"
 #include "cmdline.h"
 #include "crc32.h"
+#include "exe_name.h"
 #include "filesys.h"
 #include "packed_stream.h"
 #include "payload.h"
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <map>
@@ -35,10 +37,6 @@ std::mt19937 g_identifierRandom;
 const char kExeFileHint[] =
     "The executable file is named relative to the source directory, as in setup.exe or "
     "bin\\setup.exe.";
-const char kNothingMarkedWarning[] =
-    "Warning: no file in this SFX file is marked as the executable file, so it will not start. "
-    "Name the executable file as it is stored: relative to the source directory, with \\ "
-    "between folders and no . or .. (as in bin\\setup.exe).";
 
 // Names `path` as the file that a failure concerns, unless the failure already names one.
 IoResult Concerning(IoResult result, const std::string& path) {
@@ -65,6 +63,20 @@ size_t LastSeparator(std::string_view path) {
             return i;
     return std::string_view::npos;
 }
+
+// The executable file as the walk looks for it: the stored name that it denotes, upper-cased
+// (empty when it lies outside the source directory, so that no entry matches), and the file
+// itself.
+struct ExeFile {
+    std::string storedUpper;
+    std::optional<fsys::FileIdentity> identity;
+};
+
+// What the walk found of the executable file.
+struct Marking {
+    int marked = 0;       // entries marked as the executable file
+    std::string storedAs; // the stored name of the entry holding it, or empty
+};
 
 // Appends to the SFX file through the build's one 1 MiB buffer: file data is read straight into
 // it and summed there, and small entries collect in it until it is full, so a tree of small
@@ -219,17 +231,19 @@ class PackedSink : public EntrySink {
 // opening, and with "\" in the stored form.
 class TreeWriter {
   public:
-    TreeWriter(EntrySink& out, std::string source, std::string exeUpper,
-               std::vector<fsys::FileIdentity> excluded, BuildHost& host,
+    TreeWriter(EntrySink& out, std::string source, const ExeFile& exe,
+               std::vector<fsys::FileIdentity> skipped, BuildHost& host,
                std::optional<uint32_t> latestTime)
-        : out_(out), source_(std::move(source)), exeUpper_(std::move(exeUpper)), host_(host),
-          excluded_(std::move(excluded)), latestTime_(latestTime) {}
+        : out_(out), source_(std::move(source)), exe_(exe), host_(host),
+          skipped_(std::move(skipped)), latestTime_(latestTime),
+          times_(latestTime ? fsys::TimeBase::Utc : fsys::TimeBase::Local) {}
 
     IoResult WriteTree() {
-        std::unique_ptr<fsys::DirListing> listing = fsys::StartListing(source_ + relNative_);
+        std::unique_ptr<fsys::DirListing> listing =
+            fsys::StartListing(source_ + relNative_, times_);
         if (!listing)
             return {};
-        std::map<std::string, std::string> seen; // upper-cased stored name -> path
+        std::map<std::string, SeenName> seen; // by upper-cased stored name
         fsys::DirEntry entry;
         while (listing->Next(entry)) {
             if (entry.IsVolumeLabel() || entry.name == "." || entry.name == "..")
@@ -247,8 +261,16 @@ class TreeWriter {
 
     // Entries written so far that are marked as the executable file.
     int MarkedEntries() const { return marked_; }
+    // The stored name of the entry that holds the executable file itself, whatever name it was
+    // given by; empty when no entry does.
+    const std::string& ExeFileStoredAs() const { return exeStoredAs_; }
 
   private:
+    struct SeenName {
+        std::string path;
+        std::string stored;
+    };
+
     std::string NativePath(const fsys::DirEntry& entry) const {
         return source_ + relNative_ + entry.name;
     }
@@ -264,15 +286,21 @@ class TreeWriter {
     }
 
     // Windows holds one of two names that differ only in letter case; the SFX file would lose
-    // the other when it unpacks.
+    // the other when it unpacks. Two Linux names can also be one stored name, one of them
+    // composed and the other decomposed.
     IoResult CheckCaseClash(const fsys::DirEntry& entry,
-                            std::map<std::string, std::string>& seen) const {
-        auto [at, added] = seen.emplace(fsys::UpperStored(entry.storedName), NativePath(entry));
+                            std::map<std::string, SeenName>& seen) const {
+        auto [at, added] = seen.emplace(fsys::UpperStored(entry.storedName),
+                                        SeenName{NativePath(entry), entry.storedName});
         if (added)
             return {};
-        return IoError{"Names differ only in letter case, and Windows holds only one of "
-                       "them\r\n\r\n" +
-                       at->second + "\r\n" + NativePath(entry)};
+        const char* why = at->second.stored == entry.storedName
+                              ? "Names are one name in the Windows code page, and Windows holds "
+                                "only one of them"
+                              : "Names differ only in letter case, and Windows holds only one of "
+                                "them";
+        return IoError{why + std::string("\r\n\r\n") + at->second.path + "\r\n" +
+                       NativePath(entry)};
     }
 
     IoResult WriteSubtree(const fsys::DirEntry& entry) {
@@ -285,15 +313,8 @@ class TreeWriter {
         return result;
     }
 
-    // The SFX file being written (and the spill file of a compressed one) may lie inside the
-    // tree; they are not stored in themselves.
-    bool IsExcluded(const fsys::DirEntry& entry, const fsys::InFile& in) const {
-        if (excluded_.empty())
-            return false;
-        std::optional<fsys::FileIdentity> identity =
-            entry.identity ? entry.identity : in.Identity();
-        return identity &&
-               std::find(excluded_.begin(), excluded_.end(), *identity) != excluded_.end();
+    bool IsSkipped(const std::optional<fsys::FileIdentity>& identity) const {
+        return identity && std::find(skipped_.begin(), skipped_.end(), *identity) != skipped_.end();
     }
 
     IoResult WriteEntry(const fsys::DirEntry& entry) {
@@ -301,14 +322,20 @@ class TreeWriter {
         fsys::InFile in;
         if (IoResult failed = in.Open(path))
             return Concerning(failed, path);
-        if (IsExcluded(entry, in))
+        // The SFX file being written, and the target it replaces, may lie inside the tree; they
+        // are not stored in it.
+        std::optional<fsys::FileIdentity> identity =
+            entry.identity ? entry.identity : in.Identity();
+        if (IsSkipped(identity))
             return {};
         std::string name = relStored_ + entry.storedName;
         if (IoResult tooLarge = CheckLimits(entry, name, path))
             return tooLarge;
+        if (identity && identity == exe_.identity && exeStoredAs_.empty())
+            exeStoredAs_ = name;
 
         payload::TEntryHeader header{};
-        header.IsExeFile = fsys::UpperStored(name) == exeUpper_ ? 1 : 0;
+        header.IsExeFile = fsys::UpperStored(name) == exe_.storedUpper ? 1 : 0;
         marked_ += header.IsExeFile;
         header.NameLength = static_cast<int32_t>(name.size());
         header.Size = static_cast<int32_t>(entry.size);
@@ -341,22 +368,66 @@ class TreeWriter {
 
     EntrySink& out_;
     std::string source_;
-    std::string exeUpper_;
+    const ExeFile& exe_;
     BuildHost& host_;
-    std::vector<fsys::FileIdentity> excluded_;
+    std::vector<fsys::FileIdentity> skipped_;
     std::optional<uint32_t> latestTime_;
+    fsys::TimeBase times_;
     std::string relNative_;
     std::string relStored_;
     int marked_ = 0;
+    std::string exeStoredAs_;
 };
 
-IoResult WriteImage(const std::string& target, const prutils::ResourceBytes& image) {
-    fsys::OutFile out;
-    if (IoResult failed = out.Create(target))
-        return Concerning(failed, target);
+// The new file beside the target that the SFX file is written to. It replaces the target only
+// once it is complete and is removed on every other way out, an interrupt included, so that a
+// failed build leaves the target as it was: absent, or the old file.
+class PendingTarget {
+  public:
+    explicit PendingTarget(std::string target) : target_(std::move(target)) {}
+    PendingTarget(const PendingTarget&) = delete;
+    PendingTarget& operator=(const PendingTarget&) = delete;
+    ~PendingTarget() {
+        if (!path_.empty())
+            fsys::RemoveFile(path_);
+        fsys::RemoveOnInterrupt({});
+    }
+
+    // Creates the new file, under a name that no file has yet, and opens it as `out`.
+    IoResult Create(fsys::OutFile& out) {
+        uint32_t seed = fsys::RandomSeed();
+        IoResult failed;
+        for (uint32_t attempt = 0; attempt < 16; ++attempt) {
+            char suffix[16];
+            std::snprintf(suffix, sizeof suffix, ".%08X.tmp", seed + attempt);
+            failed = out.CreateNew(target_ + suffix);
+            if (!failed) {
+                path_ = target_ + suffix;
+                fsys::RemoveOnInterrupt(path_);
+                break;
+            }
+        }
+        return failed;
+    }
+
+    const std::string& Path() const { return path_; }
+
+    IoResult Commit() {
+        IoResult failed = fsys::MoveOver(path_, target_);
+        if (!failed)
+            path_.clear();
+        return failed;
+    }
+
+  private:
+    std::string target_;
+    std::string path_;
+};
+
+IoResult WriteImage(fsys::OutFile& out, const prutils::ResourceBytes& image) {
     IoResult written = out.Write(image.data, image.size);
     IoResult closed = out.Close();
-    return Concerning(written ? written : closed, target);
+    return written ? written : closed;
 }
 
 // The identifier for a build: drawn, or zeros until the hash of what follows it is known.
@@ -367,38 +438,39 @@ payload::ArchiveId FirstIdentifier(std::optional<int64_t> epoch) {
     return id;
 }
 
+// A reproducible build stores times in UTC, clamped to the epoch.
 std::optional<uint32_t> LatestTime(std::optional<int64_t> epoch) {
     if (!epoch)
         return std::nullopt;
-    return fsys::LocalDosTimeOf(*epoch);
+    return fsys::DosTimeOf(*epoch, fsys::TimeBase::Utc);
 }
 
-std::vector<fsys::FileIdentity> Identities(std::initializer_list<const fsys::OutFile*> files) {
+std::vector<fsys::FileIdentity>
+Identities(std::initializer_list<std::optional<fsys::FileIdentity>> files) {
     std::vector<fsys::FileIdentity> identities;
-    for (const fsys::OutFile* file : files)
-        if (std::optional<fsys::FileIdentity> identity = file->Identity())
+    for (const std::optional<fsys::FileIdentity>& identity : files)
+        if (identity)
             identities.push_back(*identity);
     return identities;
 }
 
-// The identifier, the entries and the terminator. After a failure, what was collected before it
-// still reaches the file: nothing of a failed build is hidden or rolled back. A reproducible
-// build (`epoch` set) clamps stored times to it and derives the identifier from a hash of
-// everything behind it; the identifier is written as zeros first and rewritten at the end, so
-// that every file is still read once.
-IoResult WritePayload(const std::string& target, const std::string& source,
-                      const std::string& exeFile, std::optional<int64_t> epoch, BuildHost& host,
-                      int& marked) {
+// The identifier, the entries and the terminator, appended to `path`; failures name `target`.
+// A reproducible build (`epoch` set) stores times in UTC, clamped to the epoch, and derives the
+// identifier from a hash of everything behind it; the identifier is written as zeros first and
+// rewritten at the end, so that every file is still read once.
+IoResult WritePayload(const std::string& path, const std::string& target, const std::string& source,
+                      const ExeFile& exe, std::optional<fsys::FileIdentity> replaced,
+                      std::optional<int64_t> epoch, BuildHost& host, Marking& marking) {
     fsys::OutFile file;
-    if (IoResult failed = file.OpenAtEnd(target))
+    if (IoResult failed = file.OpenAtEnd(path))
         return Concerning(failed, target);
     PayloadWriter out(file, target);
     uint64_t idOffset = file.Position();
     payload::ArchiveId id = FirstIdentifier(epoch);
     payload::TEntryHeader terminator{};
     PlainSink sink(out);
-    TreeWriter writer(sink, source, fsys::UpperStored(fsys::ExeFileStoredName(exeFile)),
-                      Identities({&file}), host, LatestTime(epoch));
+    TreeWriter writer(sink, source, exe, Identities({file.Identity(), replaced}), host,
+                      LatestTime(epoch));
     PayloadHash hash;
     IoResult failed = out.Put(&id, sizeof(id));
     if (epoch)
@@ -413,11 +485,11 @@ IoResult WritePayload(const std::string& target, const std::string& source,
         flushed = Concerning(file.WriteAt(idOffset, &id, sizeof(id)), target);
     }
     IoResult closed = Concerning(file.Close(), target);
-    marked = writer.MarkedEntries();
+    marking = {writer.MarkedEntries(), writer.ExeFileStoredAs()};
     return failed ? failed : flushed ? flushed : closed;
 }
 
-// The spill file of a compressed build lies beside the target and goes on every path.
+// The spill file of a compressed build lies beside the new file and goes on every path.
 class RemovedAtEnd {
   public:
     explicit RemovedAtEnd(std::string path) : path_(std::move(path)) {}
@@ -488,19 +560,20 @@ IoResult EncodeStream(PayloadWriter& out, const std::string& spillPath, const Pa
 }
 
 // The identifier, the compressed payload's header and its stream. The walk reads every file
-// once, into a spill file beside the target, while it collects the index; the stream is then
+// once, into a spill file beside the new file, while it collects the index; the stream is then
 // encoded from the index and the spill file. The header (sizes, CRCs) and, in a reproducible
 // build, the identifier are placeholders until the stream is complete, as in a plain build.
-IoResult WritePackedPayload(const std::string& target, const std::string& source,
-                            const std::string& exeFile, std::optional<int64_t> epoch,
-                            BuildHost& host, int& marked) {
-    const std::string spillPath = target + ".spill";
+IoResult WritePackedPayload(const std::string& path, const std::string& target,
+                            const std::string& source, const ExeFile& exe,
+                            std::optional<fsys::FileIdentity> replaced,
+                            std::optional<int64_t> epoch, BuildHost& host, Marking& marking) {
+    const std::string spillPath = path + ".spill";
     RemovedAtEnd spillRemoved(spillPath);
     fsys::OutFile file;
-    if (IoResult failed = file.OpenAtEnd(target))
+    if (IoResult failed = file.OpenAtEnd(path))
         return Concerning(failed, target);
     fsys::OutFile spill;
-    if (IoResult failed = spill.Create(spillPath))
+    if (IoResult failed = spill.CreateNew(spillPath))
         return Concerning(failed, spillPath);
     PayloadWriter out(file, target);
     PayloadWriter spillOut(spill, spillPath);
@@ -508,8 +581,8 @@ IoResult WritePackedPayload(const std::string& target, const std::string& source
     payload::ArchiveId id = FirstIdentifier(epoch);
     payload::TPackedHeader header{};
     PackedSink sink(spillOut, idOffset + sizeof(id));
-    TreeWriter writer(sink, source, fsys::UpperStored(fsys::ExeFileStoredName(exeFile)),
-                      Identities({&file, &spill}), host, LatestTime(epoch));
+    TreeWriter writer(sink, source, exe, Identities({file.Identity(), spill.Identity(), replaced}),
+                      host, LatestTime(epoch));
     PayloadHash hash;
     IoResult failed = out.Put(&id, sizeof(id));
     if (!failed)
@@ -533,29 +606,59 @@ IoResult WritePackedPayload(const std::string& target, const std::string& source
         flushed = Concerning(file.WriteAt(idOffset, &id, sizeof(id)), target);
     }
     IoResult closed = Concerning(file.Close(), target);
-    marked = writer.MarkedEntries();
+    marking = {writer.MarkedEntries(), writer.ExeFileStoredAs()};
     return failed ? failed : flushed ? flushed : closed;
 }
 
-// Steps 9 to 12 of a build: the directory, the image, the resources, the payload. `exePath` is
-// the executable file as found; `marked` counts the entries marked as it.
-IoResult WriteSfx(const std::string& source, const std::string& exeFile, const std::string& exePath,
+// Steps 9 to 12 of a build: the directory, the image, the resources, the payload (compressed
+// when `compress` is set), all into a new file that then replaces `target`, unless no entry is
+// marked as the executable file (`marking` says what the walk found of it). `exePath` is the
+// executable file as found.
+IoResult WriteSfx(const std::string& source, const ExeFile& exe, const std::string& exePath,
                   const std::string& target, std::optional<int64_t> epoch, bool compress,
-                  const prutils::ResourceBytes& image, BuildHost& host, int& marked) {
+                  const prutils::ResourceBytes& image, BuildHost& host, Marking& marking) {
     host.PumpMessages();
-    std::string directory = TargetDirectory(target);
-    if (directory.empty())
-        return IoError{"Unable to create directory", target};
-    fsys::ForceDirectories(directory);
-    if (IoResult failed = WriteImage(target, image))
-        return failed;
-    if (fsys::RunsResourceTransfer()) {
-        prresources::TransferIcon(exePath, target);
-        prresources::TransferVersionInfo(exePath, target);
+    std::string final = fsys::FinalPath(target);
+    std::string directory = TargetDirectory(final);
+    if (!directory.empty()) // a bare file name goes to the current folder
+        fsys::ForceDirectories(directory);
+    PendingTarget pending(final);
+    {
+        fsys::OutFile out;
+        if (IoResult failed = pending.Create(out))
+            return Concerning(failed, target);
+        if (IoResult failed = WriteImage(out, image))
+            return Concerning(failed, target);
     }
-    if (compress)
-        return WritePackedPayload(target, source, exeFile, epoch, host, marked);
-    return WritePayload(target, source, exeFile, epoch, host, marked);
+    if (fsys::RunsResourceTransfer()) {
+        prresources::TransferIcon(exePath, pending.Path());
+        prresources::TransferVersionInfo(exePath, pending.Path());
+    }
+    auto write = compress ? WritePackedPayload : WritePayload;
+    if (IoResult failed = write(pending.Path(), target, source, exe, fsys::IdentityOf(final), epoch,
+                                host, marking))
+        return failed;
+    if (marking.marked == 0)
+        return {};
+    return Concerning(pending.Commit(), target);
+}
+
+std::string StoredUpper(const std::optional<std::string>& name) {
+    return name ? fsys::UpperStored(fsys::ExeFileStoredName(*name)) : std::string();
+}
+
+// An SFX file without a marked entry would not start: the build stops, naming the entry that
+// holds the executable file when there is one.
+void ReportUnmarked(const Marking& marking, const std::string& exePath) {
+    if (!marking.storedAs.empty())
+        prdialogs::ShowError(Fill("Executable file must be named as it is stored, relative to the "
+                                  "source directory\r\n\r\n%s",
+                                  marking.storedAs));
+    else
+        prdialogs::ShowError(
+            Fill("Executable file is not stored in the SFX file\r\nIt must lie inside the source "
+                 "directory\r\n\r\n%s",
+                 exePath));
 }
 
 std::string OnePerLine(const std::vector<std::string>& paths) {
@@ -613,16 +716,16 @@ std::string WindowsNameProblem(std::string_view component) {
 
 std::optional<int64_t> ParseSourceDateEpoch(std::string_view text) {
     constexpr int64_t kLatest = 253402300799; // 9999-12-31 23:59:59 UTC
-    if (text.empty() || text.size() > 12)
+    if (text.empty())
         return std::nullopt;
     int64_t seconds = 0;
     for (char c : text) {
         if (c < '0' || c > '9')
             return std::nullopt;
         seconds = seconds * 10 + (c - '0');
+        if (seconds > kLatest) // leading zeros add nothing, so any length of them is fine
+            return std::nullopt;
     }
-    if (seconds > kLatest)
-        return std::nullopt;
     return seconds;
 }
 
@@ -677,14 +780,18 @@ BuildResult BuildSfx(std::string_view sourceText, std::string_view exeText,
         return {BuildOutcome::Declined, {}};
 
     host.EnterBusyState();
-    int marked = 0;
-    IoResult failed = WriteSfx(source, exeFile, exePaths.front(), target, epoch, flags.Compress,
-                               image, host, marked);
+    ExeFile exe{StoredUpper(ExeFileRelativeName(source, exeFile)),
+                fsys::IdentityOf(exePaths.front())};
+    Marking marking;
+    IoResult failed = WriteSfx(source, exe, exePaths.front(), target, epoch, flags.Compress, image,
+                               host, marking);
     host.LeaveBusyState();
     if (failed)
         return {BuildOutcome::Failed, failed->message, failed->path};
-    if (marked == 0)
-        host.Note(kNothingMarkedWarning);
+    if (marking.marked == 0) {
+        ReportUnmarked(marking, source + exeFile);
+        return {BuildOutcome::Stopped, {}};
+    }
 
     if (flags.ShowCompletion)
         prdialogs::ShowInformation("SFX module has been successfully created");

@@ -32,8 +32,6 @@ bool DirectoryExists(const std::string& path);
 bool FileExists(const std::string& path); // a directory does not count
 // Creates `path` and every missing parent; the result is not reported.
 void ForceDirectories(const std::string& path);
-// Deletes the file `path`; false when it cannot.
-bool RemoveFile(const std::string& path);
 
 // Identifies a file independently of the path it was reached by.
 struct FileIdentity {
@@ -66,8 +64,9 @@ class OutFile {
     OutFile& operator=(const OutFile&) = delete;
     ~OutFile();
 
-    // Creates or truncates `path` for reading and writing, others may read and write it.
-    IoResult Create(const std::string& path);
+    // Creates `path`, which must not exist yet, for reading and writing; others may read and
+    // write it.
+    IoResult CreateNew(const std::string& path);
     // Opens an existing file for writing, positioned at its end.
     IoResult OpenAtEnd(const std::string& path);
     IoResult Write(const void* data, size_t count);
@@ -83,13 +82,28 @@ class OutFile {
     uint64_t position_ = 0;
 };
 
+// The file that `path` names when it is a symbolic link (Linux), so that what replaces it is
+// written where the link points; otherwise `path` itself.
+std::string FinalPath(const std::string& path);
+// Moves the complete file `from` over `to` (in the same folder), replacing any file there.
+IoResult MoveOver(const std::string& from, const std::string& to);
+// Deletes `path`; a failure is not reported.
+void RemoveFile(const std::string& path);
+// The file that an interrupt or a termination request (Linux: SIGINT, SIGTERM, SIGHUP, where
+// their default action is in force) deletes before the process ends; empty: none.
+void RemoveOnInterrupt(const std::string& path);
+// The identity of an existing file, when it can be opened for reading.
+std::optional<FileIdentity> IdentityOf(const std::string& path);
+
 // One entry of a directory listing, with what the builder stores of it.
 struct DirEntry {
     std::string name;       // as this platform's file functions take it
     std::string storedName; // in the Windows ANSI code page; empty when it cannot be represented
     uint32_t attr = 0;      // Win32 attribute mask
     uint64_t size = 0;
-    uint32_t dosTime = 0;                 // local MS-DOS date (high 16 bits) and time (low 16 bits)
+    // MS-DOS date (high 16 bits) and time (low 16 bits) of the last write, in the listing's
+    // TimeBase.
+    uint32_t dosTime = 0;
     std::optional<FileIdentity> identity; // when the listing knows it
     bool IsDirectory() const { return (attr & 0x10) != 0; }
     bool IsVolumeLabel() const { return (attr & 0x08) != 0; }
@@ -102,8 +116,13 @@ class DirListing {
     virtual bool Next(DirEntry& entry) = 0;
 };
 
+// How last-write times become MS-DOS date-times: in local time with the offset from UTC in force
+// now, as Windows converts them, or in UTC, so that a reproducible build gives the same bytes in
+// every time zone and at every time of year.
+enum class TimeBase { Local, Utc };
+
 // Lists every entry of `directory` (ending in kPathDelimiter), or nothing when it cannot be read.
-std::unique_ptr<DirListing> StartListing(const std::string& directory);
+std::unique_ptr<DirListing> StartListing(const std::string& directory, TimeBase times);
 
 // The files that `source` followed by `exeFile` names as Windows resolves such a path: "/" and
 // "\" both separate, "." and ".." are taken lexically, letters match in either case. On Windows
@@ -122,8 +141,17 @@ bool RunsResourceTransfer();
 // A seed for the identifier's random generator from the high-resolution clock.
 uint32_t RandomSeed();
 
-// The local MS-DOS date and time of a moment given in seconds since 1970-01-01 00:00:00 UTC,
-// converted as a file's last-write time is.
-uint32_t LocalDosTimeOf(int64_t unixSeconds);
+// The first and the last moment that an MS-DOS date and time can hold: 1980-01-01 00:00:00 and
+// 2107-12-31 23:59:58.
+inline constexpr uint32_t kEarliestDosTime = (1u << 21) | (1u << 16);
+inline constexpr uint32_t kLatestDosTime =
+    (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
+// The MS-DOS date (high 16 bits) and time (low 16 bits) of a local calendar time, 2-second
+// resolution; a time outside the MS-DOS range gives its first or its last moment.
+uint32_t ClampedDosTime(int year, int month, int day, int hour, int minute, int second);
+
+// The MS-DOS date and time of a moment given in seconds since 1970-01-01 00:00:00 UTC, converted
+// as a file's last-write time is.
+uint32_t DosTimeOf(int64_t unixSeconds, TimeBase base);
 
 } // namespace fsys

@@ -1,12 +1,16 @@
-// The pipeline's file operations on Linux. Listings come in a fixed order (names compared
-// upper-cased, byte by byte) so that a tree always gives the same payload; attributes and times
-// are mapped onto their Win32 forms.
+// The pipeline's file operations on Linux. Listings come in NTFS's order (names compared by the
+// UTF-16 code units of their upper case) so that a tree always gives the payload that the
+// Windows builder writes; names are stored in the target code page, attributes and times are
+// mapped onto their Win32 forms.
 #include "filesys.h"
 
 #include "codepage.h"
+#include "exe_name.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -59,8 +63,8 @@ long CurrentUtcOffset() {
     return localtime_r(&now, &local) ? local.tm_gmtoff : 0;
 }
 
-uint32_t DosDateTime(time_t t) {
-    time_t shifted = t + CurrentUtcOffset();
+uint32_t DosDateTime(time_t t, TimeBase base) {
+    time_t shifted = base == TimeBase::Local ? t + CurrentUtcOffset() : t;
     struct tm local {};
     if (!gmtime_r(&shifted, &local))
         return (1u << 21) | (1u << 16); // 1980-01-01 00:00:00
@@ -79,13 +83,14 @@ uint32_t DosDateTime(time_t t) {
 }
 
 std::string StoredFormOf(const std::string& name) {
-    return prutils::Utf8ToWindows1252(name).value_or(std::string());
+    return prutils::Utf8ToCodePage(name, prutils::TargetCodePage()).value_or(std::string());
 }
 
 // Fills `entry` for `name` in `directory`; false for what cannot be stored: special files,
 // dangling links, and links to directories (never followed, so a walk cannot loop or leave the
 // tree).
-bool Describe(const std::string& directory, const std::string& name, DirEntry& entry) {
+bool Describe(const std::string& directory, const std::string& name, TimeBase times,
+              DirEntry& entry) {
     std::string path = directory + name;
     struct stat link {};
     if (lstat(path.c_str(), &link) != 0)
@@ -101,7 +106,7 @@ bool Describe(const std::string& directory, const std::string& name, DirEntry& e
     entry.attr = S_ISDIR(st.st_mode) ? kDirectory : kArchive;
     if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
         entry.attr |= kReadOnly;
-    entry.dosTime = DosDateTime(st.st_mtime);
+    entry.dosTime = DosDateTime(st.st_mtime, times);
     entry.identity =
         FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     return true;
@@ -125,65 +130,15 @@ class PosixListing : public DirListing {
     size_t next_ = 0;
 };
 
-// Names ordered as NTFS lists them: compared upper-cased, as unsigned bytes.
-std::string ListingKey(const std::string& name) {
-    std::string stored = StoredFormOf(name);
-    return prutils::UpperWindows1252(stored.empty() ? name : stored);
-}
-
+// Names ordered as NTFS lists them: by the UTF-16 code units of their upper case.
 void SortInListingOrder(std::vector<std::string>& names) {
-    std::vector<std::pair<std::string, std::string>> keyed;
+    std::vector<std::pair<std::u16string, std::string>> keyed;
     keyed.reserve(names.size());
     for (std::string& name : names)
-        keyed.emplace_back(ListingKey(name), std::move(name));
-    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
-        int c =
-            std::memcmp(a.first.data(), b.first.data(), std::min(a.first.size(), b.first.size()));
-        if (c != 0)
-            return c < 0;
-        if (a.first.size() != b.first.size())
-            return a.first.size() < b.first.size();
-        return a.second < b.second;
-    });
+        keyed.emplace_back(prutils::ListingOrderKey(name), std::move(name));
+    std::sort(keyed.begin(), keyed.end());
     for (size_t i = 0; i < names.size(); ++i)
         names[i] = std::move(keyed[i].second);
-}
-
-// The components of a relative path as Windows resolves it: "/" and "\\" both separate, empty
-// components and "." drop out, ".." takes back the one before it. A ".." with nothing before it
-// stays and leads out of the source directory.
-std::vector<std::string> LexicalComponents(std::string_view path) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find_first_of("/\\", start);
-        if (end == std::string_view::npos)
-            end = path.size();
-        std::string part(path.substr(start, end - start));
-        if (part == ".." && !parts.empty() && parts.back() != "..")
-            parts.pop_back();
-        else if (!part.empty() && part != ".")
-            parts.push_back(std::move(part));
-        start = end + 1;
-    }
-    return parts;
-}
-
-// Windows drops one trailing dot of a folder's component ("sub." is "sub", "sub.." stays) and
-// every trailing dot and blank of the last component.
-void TrimAsWindows(std::vector<std::string>& parts) {
-    for (size_t i = 0; i < parts.size(); ++i) {
-        std::string& part = parts[i];
-        if (part == "..")
-            continue;
-        if (i + 1 < parts.size()) {
-            if (part.size() >= 2 && part.back() == '.' && part[part.size() - 2] != '.')
-                part.pop_back();
-            continue;
-        }
-        while (!part.empty() && (part.back() == '.' || part.back() == ' '))
-            part.pop_back();
-    }
 }
 
 // The names in `directory` that Windows takes for `part`: equal when upper-cased. A directory
@@ -194,16 +149,44 @@ std::vector<std::string> NamesMatching(const std::string& directory, const std::
     DIR* dir = opendir(directory.c_str());
     if (!dir)
         return {part};
-    std::string key = ListingKey(part);
+    std::u16string key = prutils::ListingOrderKey(part);
     std::vector<std::string> names;
     while (struct dirent* d = readdir(dir)) {
-        if (ListingKey(d->d_name) == key && std::strcmp(d->d_name, ".") != 0 &&
+        if (prutils::ListingOrderKey(d->d_name) == key && std::strcmp(d->d_name, ".") != 0 &&
             std::strcmp(d->d_name, "..") != 0)
             names.emplace_back(d->d_name);
     }
     closedir(dir);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// The file that an interrupt deletes, kept where the signal handler can read it.
+char g_interruptPath[4096];
+volatile sig_atomic_t g_hasInterruptPath = 0;
+
+extern "C" void RemoveAndEnd(int sig) {
+    if (g_hasInterruptPath)
+        unlink(g_interruptPath);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+// Once per process; a signal that is ignored (nohup) or handled by someone else stays so.
+void CatchInterrupts() {
+    static bool caught = false;
+    if (caught)
+        return;
+    caught = true;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = RemoveAndEnd;
+        sigemptyset(&action.sa_mask);
+        sigaction(sig, &action, nullptr);
+    }
 }
 
 } // namespace
@@ -230,10 +213,6 @@ void ForceDirectories(const std::string& path) {
         if (pos == path.size() || path[pos] == '/')
             mkdir(path.substr(0, pos).c_str(), 0777);
     }
-}
-
-bool RemoveFile(const std::string& path) {
-    return unlink(path.c_str()) == 0;
 }
 
 InFile::InFile(InFile&& other) noexcept : handle_(other.handle_) {
@@ -288,8 +267,8 @@ OutFile::~OutFile() {
         close(static_cast<int>(handle_));
 }
 
-IoResult OutFile::Create(const std::string& path) {
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+IoResult OutFile::CreateNew(const std::string& path) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return LastError();
     handle_ = fd;
@@ -343,7 +322,46 @@ std::optional<FileIdentity> OutFile::Identity() const {
     return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
-std::unique_ptr<DirListing> StartListing(const std::string& directory) {
+std::string FinalPath(const std::string& path) {
+    struct stat link {};
+    if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode))
+        return path;
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return path;
+    std::string final(resolved);
+    std::free(resolved);
+    return final;
+}
+
+IoResult MoveOver(const std::string& from, const std::string& to) {
+    // A target that its owner may not write is refused as writing into it would be, and the
+    // replacement keeps the permissions of the file it replaces.
+    struct stat old {};
+    if (stat(to.c_str(), &old) == 0) {
+        if (access(to.c_str(), W_OK) != 0)
+            return LastError();
+        chmod(from.c_str(), old.st_mode & 07777);
+    }
+    if (rename(from.c_str(), to.c_str()) != 0)
+        return LastError();
+    return {};
+}
+
+void RemoveFile(const std::string& path) {
+    unlink(path.c_str());
+}
+
+void RemoveOnInterrupt(const std::string& path) {
+    g_hasInterruptPath = 0;
+    if (path.empty() || path.size() >= sizeof g_interruptPath)
+        return;
+    std::memcpy(g_interruptPath, path.c_str(), path.size() + 1);
+    CatchInterrupts();
+    g_hasInterruptPath = 1;
+}
+
+std::unique_ptr<DirListing> StartListing(const std::string& directory, TimeBase times) {
     DIR* dir = opendir(directory.c_str());
     if (!dir)
         return nullptr;
@@ -360,7 +378,7 @@ std::unique_ptr<DirListing> StartListing(const std::string& directory) {
     entries.reserve(names.size());
     for (const std::string& name : names) {
         DirEntry entry;
-        if (Describe(directory, name, entry))
+        if (Describe(directory, name, times, entry))
             entries.push_back(std::move(entry));
     }
     return std::make_unique<PosixListing>(std::move(entries));
@@ -369,8 +387,7 @@ std::unique_ptr<DirListing> StartListing(const std::string& directory) {
 std::vector<std::string> FindExeFile(const std::string& source, std::string_view exeFile) {
     if (!exeFile.empty() && (exeFile.back() == '/' || exeFile.back() == '\\'))
         return {}; // names a folder
-    std::vector<std::string> parts = LexicalComponents(exeFile);
-    TrimAsWindows(parts);
+    std::vector<std::string> parts = fpackrig::ResolvedComponents(exeFile);
     std::vector<std::string> paths{source};
     for (size_t i = 0; i < parts.size(); ++i) {
         const char* after = i + 1 < parts.size() ? "/" : "";
@@ -389,11 +406,11 @@ std::string ExeFileStoredName(std::string_view exeFile) {
 }
 
 std::string UpperStored(std::string_view stored) {
-    return prutils::UpperWindows1252(stored);
+    return prutils::UpperInCodePage(stored, prutils::TargetCodePage());
 }
 
 size_t StoredCharacterCount(std::string_view stored) {
-    return stored.size(); // Windows-1252 has one byte a character
+    return stored.size(); // every target code page has one byte a character
 }
 
 bool RunsResourceTransfer() {
@@ -415,8 +432,8 @@ IoResult OutFile::WriteAt(uint64_t offset, const void* data, size_t count) {
     return static_cast<size_t>(n) == count ? IoResult{} : ShortWrite();
 }
 
-uint32_t LocalDosTimeOf(int64_t unixSeconds) {
-    return DosDateTime(static_cast<time_t>(unixSeconds));
+uint32_t DosTimeOf(int64_t unixSeconds, TimeBase base) {
+    return DosDateTime(static_cast<time_t>(unixSeconds), base);
 }
 
 } // namespace fsys

@@ -21,12 +21,17 @@ IoError LastError() {
     return SystemError(static_cast<int>(GetLastError()));
 }
 
-uint32_t LocalDosTime(const FILETIME& utc) {
-    FILETIME local;
-    WORD date = 0, time = 0;
-    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToDosDateTime(&local, &date, &time))
-        return 0;
-    return (static_cast<uint32_t>(date) << 16) | time;
+// FileTimeToDosDateTime refuses a time before 1980 and wraps one after 2107 on some systems,
+// so the time is taken apart here (in local time, or as UTC) and clamped to the MS-DOS range as
+// on Linux.
+uint32_t DosTime(const FILETIME& utc, TimeBase base) {
+    FILETIME converted = utc;
+    SYSTEMTIME t;
+    if (base == TimeBase::Local && !FileTimeToLocalFileTime(&utc, &converted))
+        return kEarliestDosTime;
+    if (!FileTimeToSystemTime(&converted, &t))
+        return kEarliestDosTime;
+    return ClampedDosTime(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
 }
 
 std::optional<FileIdentity> IdentityOf(intptr_t handle) {
@@ -37,35 +42,37 @@ std::optional<FileIdentity> IdentityOf(intptr_t handle) {
                         (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
-void Fill(const WIN32_FIND_DATAA& data, DirEntry& entry) {
+void Fill(const WIN32_FIND_DATAA& data, TimeBase times, DirEntry& entry) {
     entry.name = data.cFileName;
     entry.storedName = data.cFileName;
     entry.attr = data.dwFileAttributes;
     entry.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    entry.dosTime = LocalDosTime(data.ftLastWriteTime);
+    entry.dosTime = DosTime(data.ftLastWriteTime, times);
 }
 
 class FindListing : public DirListing {
   public:
-    FindListing(HANDLE find, const WIN32_FIND_DATAA& first) : find_(find), first_(first) {}
+    FindListing(HANDLE find, const WIN32_FIND_DATAA& first, TimeBase times)
+        : find_(find), first_(first), times_(times) {}
     ~FindListing() override { FindClose(find_); }
 
     bool Next(DirEntry& entry) override {
         if (pendingFirst_) {
             pendingFirst_ = false;
-            Fill(first_, entry);
+            Fill(first_, times_, entry);
             return true;
         }
         WIN32_FIND_DATAA data;
         if (!FindNextFileA(find_, &data))
             return false;
-        Fill(data, entry);
+        Fill(data, times_, entry);
         return true;
     }
 
   private:
     HANDLE find_;
     WIN32_FIND_DATAA first_;
+    TimeBase times_;
     bool pendingFirst_ = true;
 };
 
@@ -90,10 +97,6 @@ void ForceDirectories(const std::string& path) {
         if (pos == path.size() || path[pos] == '\\' || path[pos] == '/')
             CreateDirectoryA(path.substr(0, pos).c_str(), nullptr);
     }
-}
-
-bool RemoveFile(const std::string& path) {
-    return DeleteFileA(path.c_str()) != 0;
 }
 
 InFile::InFile(InFile&& other) noexcept : handle_(other.handle_) {
@@ -142,10 +145,10 @@ OutFile::~OutFile() {
         CloseHandle(AsHandle(handle_));
 }
 
-IoResult OutFile::Create(const std::string& path) {
+IoResult OutFile::CreateNew(const std::string& path) {
     HANDLE h =
         CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return LastError();
     handle_ = FromHandle(h);
@@ -190,12 +193,29 @@ std::optional<FileIdentity> OutFile::Identity() const {
     return IdentityOf(handle_);
 }
 
-std::unique_ptr<DirListing> StartListing(const std::string& directory) {
+std::string FinalPath(const std::string& path) {
+    return path;
+}
+
+IoResult MoveOver(const std::string& from, const std::string& to) {
+    if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return LastError();
+    return {};
+}
+
+void RemoveFile(const std::string& path) {
+    DeleteFileA(path.c_str());
+}
+
+// A Windows program is ended without a signal it could act on.
+void RemoveOnInterrupt(const std::string&) {}
+
+std::unique_ptr<DirListing> StartListing(const std::string& directory, TimeBase times) {
     WIN32_FIND_DATAA first;
     HANDLE find = FindFirstFileA((directory + "*.*").c_str(), &first);
     if (find == INVALID_HANDLE_VALUE)
         return nullptr;
-    return std::make_unique<FindListing>(find, first);
+    return std::make_unique<FindListing>(find, first, times);
 }
 
 std::vector<std::string> FindExeFile(const std::string& source, std::string_view exeFile) {
@@ -253,17 +273,11 @@ IoResult OutFile::WriteAt(uint64_t offset, const void* data, size_t count) {
     return written == count ? IoResult{} : ShortWrite();
 }
 
-uint32_t LocalDosTimeOf(int64_t unixSeconds) {
+uint32_t DosTimeOf(int64_t unixSeconds, TimeBase base) {
     constexpr int64_t kEpochOffset = 11644473600; // 1601-01-01 to 1970-01-01, in seconds
     uint64_t ticks = static_cast<uint64_t>(unixSeconds + kEpochOffset) * 10000000u;
     FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-    uint32_t dos = LocalDosTime(utc);
-    if (dos != 0)
-        return dos;
-    // Outside the MS-DOS range: its first or its last moment.
-    return unixSeconds < 315532800
-               ? (1u << 21) | (1u << 16)
-               : (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
+    return DosTime(utc, base);
 }
 
 } // namespace fsys

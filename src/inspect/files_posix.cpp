@@ -31,6 +31,8 @@ uint32_t WindowsCode(int err) {
         return 206;
     case EIO:
         return 30;
+    case ETXTBSY:
+        return 32; // ERROR_SHARING_VIOLATION
     default:
         return 31; // ERROR_GEN_FAILURE
     }
@@ -52,6 +54,10 @@ bool FileSource::Open(const std::string& path) {
     }
     size_ = st.st_size;
     return true;
+}
+
+bool FileSource::Identify(struct stat& st) const {
+    return fstat(fd_, &st) == 0;
 }
 
 bool FileSource::Seek(int64_t pos) {
@@ -85,12 +91,14 @@ FolderSink::~FolderSink() {
         close(root_);
 }
 
-bool FolderSink::Open(const std::string& folder) {
+bool FolderSink::Open(const std::string& folder, const FileSource& input) {
+    if (!input.Identify(input_))
+        return false;
     for (size_t i = 0; i <= folder.size(); ++i) {
         if (i == folder.size() || (folder[i] == '/' && i > 0))
             mkdir(folder.substr(0, i).c_str(), 0777);
     }
-    root_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    root_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
     return root_ >= 0;
 }
 
@@ -122,7 +130,8 @@ int FolderSink::OpenParent(const char* rel, std::string& last) {
         if (last.empty())
             continue;
         last = Utf8Name(last);
-        int next = openat(dir, last.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int next =
+            openat(dir, last.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         int err = errno;
         close(dir);
         if (next < 0) {
@@ -143,26 +152,43 @@ void FolderSink::MakeFolder(const char* rel) {
     close(dir);
 }
 
+// An existing file at the entry's path is replaced by a new one, never written through: it may
+// be a hard link to a file outside the folder, or the SFX file itself. Only a regular file is
+// replaced; the new file is created exclusively, so nothing but a new regular file is opened.
 bool FolderSink::CreateOutput(const char* rel) {
     CloseOutput();
     std::string last;
     int dir = OpenParent(rel, last);
     if (dir < 0)
         return Fail();
-    // Like Windows, an existing read-only file is not replaced.
-    struct stat st {};
-    if (fstatat(dir, last.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-        (st.st_mode & 0222) == 0) {
-        close(dir);
-        errno = EACCES;
-        return Fail();
+    int err = RemoveExisting(dir, last);
+    if (err == 0) {
+        output_ = openat(dir, last.c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+        err = output_ < 0 ? errno : 0;
     }
-    output_ =
-        openat(dir, last.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    int err = errno;
     close(dir);
     errno = err;
     return output_ >= 0 || Fail();
+}
+
+// Unlinks the regular file at `name` in `dir`, if there is one; 0, or the errno value that
+// keeps the entry from being created.
+int FolderSink::RemoveExisting(int dir, const std::string& name) const {
+    struct stat st {};
+    if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? 0 : errno;
+    if (S_ISDIR(st.st_mode))
+        return EISDIR;
+    if (S_ISLNK(st.st_mode))
+        return ELOOP;
+    if (!S_ISREG(st.st_mode))
+        return EEXIST; // a FIFO, a socket or a device stays as it is
+    if (st.st_dev == input_.st_dev && st.st_ino == input_.st_ino)
+        return ETXTBSY; // the SFX file being read
+    if ((st.st_mode & 0222) == 0)
+        return EACCES; // like Windows, an existing read-only file is not replaced
+    return unlinkat(dir, name.c_str(), 0) == 0 ? 0 : errno;
 }
 
 bool FolderSink::WriteOutput(const void* data, uint32_t n) {

@@ -1,10 +1,14 @@
 // The runtime module's reading of an SFX file, recorded entry by entry; see inspection.h.
 #include "inspection.h"
 
+#include "build_sfx.h"
 #include "bytesum.h"
 #include "codepage.h"
+#include "display.h"
+#include "filesys.h"
 #include "packed.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -16,8 +20,37 @@ bool Host::Track(bool ok, bool input) {
     return ok;
 }
 
+std::string BuilderNameProblem(const std::string& name) {
+    if (fsys::StoredCharacterCount(name) > fpackrig::kLongestStoredName)
+        return "Name is longer than " + std::to_string(fpackrig::kLongestStoredName) +
+               " characters, the most that a Windows path leaves below the working folder";
+    for (size_t start = 0; start <= name.size();) {
+        size_t end = std::min(name.find('\\', start), name.size());
+        std::string problem = fpackrig::WindowsNameProblem(name.substr(start, end - start));
+        if (!problem.empty())
+            return problem;
+        start = end + 1;
+    }
+    return {};
+}
+
+// The name check of the builders comes where Windows would fail: at the creation of the file.
+// The walk goes on, so that the listing shows every entry; the first such name refuses the file.
+bool Host::CreateOutput(const char* path) {
+    const char* rel = Relative(path);
+    if (refusedNameEntry_ == 0) {
+        nameProblem_ = BuilderNameProblem(rel);
+        if (!nameProblem_.empty()) {
+            refusedNameEntry_ = out_.entries.size() + 1;
+            refusedName_ = rel;
+        }
+    }
+    return Track(sink_.CreateOutput(rel), false);
+}
+
 bool Host::RecordUnpacked(const char* path) {
     const char* name = Relative(path);
+    ++recorded_;
     current_ = EntryInfo{};
     current_.name = name;
     current_.checksum = payload::ByteSum(name, current_.name.size());
@@ -56,6 +89,7 @@ void* Host::AllocWindow(uint32_t n) {
 namespace {
 
 constexpr size_t kIdSize = sizeof(payload::ArchiveId);
+constexpr uint32_t kInvalidName = 123; // ERROR_INVALID_NAME, what Windows says to such names
 
 // Steps of the runtime module's run up to the checking pass: the image end, the identifier.
 sfx::Outcome LocateAndReadId(Host& host, sfx::RunState& run, Inspection& out) {
@@ -73,22 +107,104 @@ sfx::Outcome LocateAndReadId(Host& host, sfx::RunState& run, Inspection& out) {
     return r;
 }
 
-sfx::Outcome Unpack(Host& host, sfx::RunState& run, std::vector<uint8_t>& buffer) {
+// The unpack loop, then the runtime module's demand for a marked entry; `unmarked` tells the
+// latter refusal apart.
+sfx::Outcome Unpack(Host& host, sfx::RunState& run, std::vector<uint8_t>& buffer, bool& unmarked) {
     sfx::Outcome r = sfx::SeekTo(host, run.imageEnd + int64_t{kIdSize});
     if (r.code == 0)
         r = sfx::UnpackEntries(host, run, buffer.data());
     sfx::CopyText(run.launchPath, sfx::kPathCap, host.LastMarked().c_str());
-    if (r.code == 0 && run.launchPath[0] == 0)
-        r = sfx::Fail(sfx::kBadFormat);
-    return r;
+    unmarked = r.code == 0 && run.launchPath[0] == 0;
+    return unmarked ? sfx::Fail(sfx::kBadFormat) : r;
 }
 
-void SetVerdict(Inspection& out, const sfx::Outcome& r, const sfx::RunState& run) {
+bool SetVerdict(Inspection& out, const sfx::Outcome& r, const sfx::RunState& run) {
     if (r.code == 0 || out.code != 0)
-        return;
+        return false;
     out.code = r.code;
     if (r.subject == sfx::Subject::EntryPath)
         out.subject = run.fileName + sfx::TextLength(run.workDir);
+    return true;
+}
+
+void NoteFault(Inspection& out, Fault fault, size_t entry, int64_t offset, std::string name = {}) {
+    out.fault = fault;
+    out.faultEntry = entry;
+    out.faultOffset = offset;
+    out.faultName = std::move(name);
+}
+
+// Where the header of entry `index` (counted from 0) starts, from the entries before it.
+int64_t EntryOffset(const Inspection& out, size_t index) {
+    int64_t pos = out.imageEnd + int64_t{kIdSize};
+    for (size_t i = 0; i < index && i < out.entries.size(); ++i)
+        pos += int64_t{sizeof(payload::TEntryHeader)} + int64_t(out.entries[i].name.size()) +
+               out.entries[i].size + payload::kChecksumSize;
+    return pos;
+}
+
+void ExplainLocating(Inspection& out, const sfx::Outcome& r) {
+    if (r.code != sfx::kBadFormat)
+        NoteFault(out, Fault::System, 0, 0);
+    else
+        NoteFault(out, out.imageEnd == 0 ? Fault::NoImage : Fault::NoIdentifier, 0, out.imageEnd);
+}
+
+// Says which header the checking pass stopped at, walking the headers as it does.
+void ExplainCheckingPass(Source& source, Inspection& out, const sfx::Outcome& r) {
+    if (r.code != sfx::kBadFormat) {
+        NoteFault(out, Fault::System, 0, 0);
+        return;
+    }
+    int64_t pos = out.imageEnd + int64_t{kIdSize};
+    int64_t data = 0;
+    for (size_t entry = 1; pos < out.fileSize; ++entry) {
+        payload::TEntryHeader h{};
+        uint32_t got = 0;
+        if (!source.Seek(pos) || !source.Read(&h, sizeof h, &got) || got != sizeof h)
+            return NoteFault(out, Fault::CutShort, entry, pos);
+        if (payload::IsTerminator(h))
+            return NoteFault(out, data == 0 ? Fault::NoData : Fault::None, 0, pos);
+        if (sfx::IsImpossibleHeader(h)) {
+            NoteFault(out, Fault::ImpossibleHeader, entry, pos);
+            out.faultDetail =
+                "name length " + std::to_string(h.NameLength) + ", size " + std::to_string(h.Size);
+            return;
+        }
+        int64_t next = pos + int64_t{sizeof h} + h.NameLength + h.Size + payload::kChecksumSize;
+        if (next > out.fileSize)
+            return NoteFault(out, Fault::CutShort, entry, pos);
+        pos = next;
+        data += h.Size;
+    }
+    NoteFault(out, Fault::CutShort, 0, pos); // no terminator behind the last entry
+}
+
+// Says which entry the unpack loop stopped at: the name check comes before the entry is
+// recorded, the checksum after its data.
+void ExplainUnpacking(Inspection& out, const Host& host, const sfx::RunState& run,
+                      const sfx::Outcome& r, bool unmarked) {
+    size_t index = out.entries.size();
+    Fault fault = unmarked                    ? Fault::NoProgram
+                  : r.code != sfx::kBadFormat ? Fault::System
+                  : host.Recorded() <= index  ? Fault::UnsafeName
+                                              : Fault::Checksum;
+    if (fault == Fault::NoProgram)
+        return NoteFault(out, fault, 0, 0);
+    NoteFault(out, fault, index + 1, EntryOffset(out, index),
+              run.fileName + sfx::TextLength(run.workDir));
+}
+
+// A name that the builders refuse comes before any later fault: the walk went on past it.
+// `offset` is where the refused entry lies.
+bool RefuseBuilderName(Inspection& out, const Host& host, int64_t offset) {
+    if (host.RefusedNameEntry() == 0 || out.code != 0)
+        return false;
+    out.code = kInvalidName;
+    out.subject = host.RefusedName();
+    NoteFault(out, Fault::WindowsName, host.RefusedNameEntry(), offset, host.RefusedName());
+    out.faultDetail = host.NameProblem();
+    return true;
 }
 
 // True when the payload behind the identifier begins as a compressed one.
@@ -118,7 +234,9 @@ void InspectPacked(Host& host, sfx::RunState& run, Inspection& out) {
         r = sfx::ReadPackedIndex(host, packed);
     if (r.code == 0)
         r = sfx::UnpackPackedEntries(host, run, packed, buffer.data());
-    SetVerdict(out, r, run);
+    // Offsets inside the stream mean nothing in the file: the refusal points at the payload.
+    if (!RefuseBuilderName(out, host, run.imageEnd + int64_t{kIdSize}))
+        SetVerdict(out, r, run);
 }
 
 } // namespace
@@ -130,23 +248,32 @@ Inspection Inspect(Source& source, Sink& sink, const std::string& folder, bool l
     Host host(source, sink, *run, out);
     if (folder.size() >= sfx::kWorkDirCap) {
         out.code = 206; // ERROR_FILENAME_EXCED_RANGE
+        out.fault = Fault::System;
         return out;
     }
     sfx::CopyText(run->workDir, sfx::kWorkDirCap, folder.c_str());
     sfx::Outcome r = LocateAndReadId(host, *run, out);
-    SetVerdict(out, r, *run);
-    if (r.code != 0)
+    if (SetVerdict(out, r, *run)) {
+        ExplainLocating(out, r);
         return out;
+    }
     if (StartsPacked(host, *run)) {
         InspectPacked(host, *run, out);
         return out;
     }
-    SetVerdict(out, sfx::CheckPayload(host, *run), *run);
-    if (out.code != 0 && !listAfterRefusal)
-        return out;
+    r = sfx::CheckPayload(host, *run);
+    if (SetVerdict(out, r, *run)) {
+        ExplainCheckingPass(source, out, r);
+        if (!listAfterRefusal)
+            return out;
+    }
     std::vector<uint8_t> buffer(payload::kChunkSize);
-    SetVerdict(out, Unpack(host, *run, buffer), *run);
+    bool unmarked = false;
+    r = Unpack(host, *run, buffer, unmarked);
     out.packedSize = out.unpackedSize = run->totalSize;
+    if (!RefuseBuilderName(out, host, EntryOffset(out, host.RefusedNameEntry() - 1)) &&
+        SetVerdict(out, r, *run))
+        ExplainUnpacking(out, host, *run, r, unmarked);
     return out;
 }
 
@@ -167,8 +294,12 @@ const char* SystemText(uint32_t code) {
         return "Data error (cyclic redundancy check).";
     case 30:
         return "The system cannot read from the specified device.";
+    case 32:
+        return "The process cannot access the file because it is being used by another process.";
     case 112:
         return "There is not enough space on the disk.";
+    case 123:
+        return "The filename, directory name, or volume label syntax is incorrect.";
     case 193:
         return "%1 is not a valid Win32 application.";
     case 206:
@@ -216,6 +347,47 @@ std::string JsonString(const std::string& utf8) {
     return s + "\"";
 }
 
+// The entry a fault concerns, as `entry 2 "Docs\a.txt" at offset 16420`.
+std::string EntryText(const Inspection& r) {
+    std::string text = "entry " + std::to_string(r.faultEntry);
+    if (!r.faultName.empty())
+        text += " \"" + ShownStored(r.faultName) + "\"";
+    return text + " at offset " + std::to_string(r.faultOffset);
+}
+
+// Which entry a refusal concerns and why, or empty when the runtime module's report says it all.
+std::string FaultText(const Inspection& r) {
+    std::string entry = r.faultEntry != 0 ? EntryText(r) : std::string();
+    std::string end = "cut short at offset " + std::to_string(r.fileSize);
+    switch (r.fault) {
+    case Fault::NoImage:
+        return "no PE image with section data";
+    case Fault::NoIdentifier:
+        return end + ": no identifier behind the image, which ends at offset " +
+               std::to_string(r.imageEnd);
+    case Fault::CutShort:
+        return end + (r.faultEntry != 0 ? ": " + entry + " runs past the end of the file"
+                                        : ": no terminator behind the last entry");
+    case Fault::ImpossibleHeader:
+        return entry + ": impossible header (" + r.faultDetail + ")";
+    case Fault::NoData:
+        return "no entry holds data";
+    case Fault::UnsafeName:
+        return entry + ": unsafe name, which would reach outside the folder it unpacks into";
+    case Fault::Checksum:
+        return entry + ": checksum does not match the name and data";
+    case Fault::WindowsName:
+        return entry + ": a name Windows cannot create (" + r.faultDetail + ")";
+    case Fault::NoProgram:
+        return "no entry is marked as the program to start";
+    case Fault::System:
+        return entry;
+    case Fault::None:
+        break;
+    }
+    return {};
+}
+
 int64_t DataBytes(const Inspection& r) {
     int64_t total = 0;
     for (const EntryInfo& e : r.entries)
@@ -240,20 +412,22 @@ std::string DosTimeText(uint32_t t) {
 std::string Reason(const Inspection& r, const std::string& path) {
     if (r.code == 0)
         return {};
-    std::string subject = r.subject.empty() ? path : Utf8Name(r.subject);
+    std::string subject = r.subject.empty() ? ShownPath(path) : ShownStored(r.subject);
     std::string report(subject.size() + 512, '\0');
     sfx::ComposeReport(SystemText(r.code), subject.c_str(), report.data(), report.size());
     std::string line = OneLine(report.c_str());
     while (!line.empty() && (line.back() == ' ' || line.back() == ':'))
         line.pop_back();
-    return line + " (error " + std::to_string(r.code) + ")";
+    line += " (error " + std::to_string(r.code) + ")";
+    std::string fault = FaultText(r);
+    return fault.empty() ? line : line + ": " + fault;
 }
 
 std::string FormatText(const Inspection& r, const std::string& path) {
-    std::string s = "file " + path + "\n";
+    std::string s = "file " + ShownPath(path) + "\n";
     s += "size " + std::to_string(r.fileSize) + "\n";
     s += "image " + std::to_string(r.imageEnd) + "\n";
-    s += "identifier " + (r.hasId ? r.id : std::string("-")) + "\n";
+    s += "identifier " + (r.hasId ? ShownStored(r.id) : std::string("-")) + "\n";
     s += "entries " + std::to_string(r.entries.size()) + "\n";
     s += "data " + std::to_string(DataBytes(r)) + "\n";
     s += std::string("compressed ") + (r.compressed ? "yes" : "no") + "\n";
@@ -262,16 +436,17 @@ std::string FormatText(const Inspection& r, const std::string& path) {
     for (const EntryInfo& e : r.entries)
         s += std::string("entry ") + (e.marked ? "* " : "- ") + std::to_string(e.size) + " " +
              DosTimeText(e.time) + " " + Hex32(e.attr) + " " + Hex32(e.checksum) + " " +
-             Utf8Name(e.name) + "\n";
+             ShownStored(e.name) + "\n";
     s += r.IsSound() ? std::string("status sound\n") : "status refused " + Reason(r, path) + "\n";
     return s;
 }
 
 std::string FormatJson(const Inspection& r, const std::string& path) {
-    std::string s = "{\n  \"file\": " + JsonString(path) + ",\n";
+    std::string s = "{\n  \"file\": " + JsonString(ValidUtf8(path)) + ",\n";
     s += "  \"size\": " + std::to_string(r.fileSize) + ",\n";
     s += "  \"image\": " + std::to_string(r.imageEnd) + ",\n";
-    s += "  \"identifier\": " + (r.hasId ? JsonString(r.id) : std::string("null")) + ",\n";
+    s +=
+        "  \"identifier\": " + (r.hasId ? JsonString(Utf8Name(r.id)) : std::string("null")) + ",\n";
     s += "  \"data\": " + std::to_string(DataBytes(r)) + ",\n";
     s += std::string("  \"compressed\": ") + (r.compressed ? "true" : "false") + ",\n";
     s += "  \"packed\": " + std::to_string(r.packedSize) + ",\n";

@@ -45,6 +45,21 @@ struct EntryInfo {
     bool marked = false;
 };
 
+// What a refusal concerns, in more words than the runtime module's error code.
+enum class Fault {
+    None,
+    NoImage,          // no PE image with section data
+    NoIdentifier,     // the file ends before the identifier behind the image is complete
+    CutShort,         // an entry, or the terminator, is missing its bytes at the end of the file
+    ImpossibleHeader, // a negative length or a name too long for any path
+    NoData,           // no entry holds a data byte
+    UnsafeName,       // a name that would reach outside the folder it unpacks into
+    Checksum,         // an entry's checksum does not match its name and data
+    WindowsName,      // a name that the builders refuse because Windows cannot create it
+    NoProgram,        // no entry is marked as the program to start
+    System,           // a read or write failed with a system error
+};
+
 struct Inspection {
     int64_t fileSize = 0;
     int64_t imageEnd = 0;
@@ -56,6 +71,11 @@ struct Inspection {
     std::vector<EntryInfo> entries; // every entry up to the first fault
     uint32_t code = 0;              // 0 when the runtime module would unpack and start the file
     std::string subject;            // the entry's relative path when the fault concerns it
+    Fault fault = Fault::None;
+    size_t faultEntry = 0;   // the entry concerned, counted from 1; 0 for the file as a whole
+    int64_t faultOffset = 0; // where that entry's header starts
+    std::string faultName;   // that entry's stored name
+    std::string faultDetail; // the rule that a name breaks, or the impossible header's fields
     bool IsSound() const { return code == 0; }
 };
 
@@ -74,12 +94,19 @@ class Host {
     void Pump() {}
     void Progress() {}
     void MakeFolder(const char* path) { sink_.MakeFolder(Relative(path)); }
-    bool CreateOutput(const char* path) { return Track(sink_.CreateOutput(Relative(path)), false); }
+    bool CreateOutput(const char* path);
     bool WriteOutput(const void* data, uint32_t n);
     void FinishOutput(uint32_t dosTime);
     void SetAttributes(const char* path, uint32_t attr);
     bool RecordUnpacked(const char* path);
     void* AllocWindow(uint32_t n);
+
+    // Entries whose names passed the runtime module's check, so far.
+    size_t Recorded() const { return recorded_; }
+    // The first entry whose name the builders would refuse, and why; entry 0 when none was.
+    size_t RefusedNameEntry() const { return refusedNameEntry_; }
+    const std::string& RefusedName() const { return refusedName_; }
+    const std::string& NameProblem() const { return nameProblem_; }
 
     // The path of the last marked entry, which RecordUnpacked takes out of the run state to tell
     // which entry carried the mark.
@@ -97,6 +124,10 @@ class Host {
     std::string lastMarked_;
     uint32_t lastError_ = 0;
     std::unique_ptr<uint8_t[]> window_;
+    size_t recorded_ = 0;
+    size_t refusedNameEntry_ = 0;
+    std::string refusedName_;
+    std::string nameProblem_;
 };
 
 // Runs the runtime module's checks and unpack loop over `source` into `sink`, with `folder`
@@ -105,8 +136,13 @@ class Host {
 // only if `sink` writes nothing).
 Inspection Inspect(Source& source, Sink& sink, const std::string& folder, bool listAfterRefusal);
 
-// The runtime module's report for the fault: its system text with the file's path or the
-// entry's path in place, on one line.
+// Why the builders would refuse to store `name` (a stored name, "\" between folders), or empty:
+// their rules for names that Windows cannot create and for the length of a name.
+std::string BuilderNameProblem(const std::string& name);
+
+// The runtime module's report for the fault, its system text with the file's path or the
+// entry's path in place, then which entry the fault concerns and why, on one line; untrusted
+// bytes in the display form of display.h.
 std::string Reason(const Inspection& result, const std::string& path);
 
 // The listing as text lines and as JSON.

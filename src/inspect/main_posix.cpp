@@ -1,7 +1,9 @@
 // packrig-inspect: lists, verifies or unpacks an SFX file on Linux, reading it with the runtime
 // module's own payload code.
+#include "display.h"
 #include "files_posix.h"
 #include "inspection.h"
+#include "version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +18,7 @@ constexpr int kUsage = 2;   // bad arguments, or the file cannot be opened
 
 const char kUsageText[] =
     "usage: packrig-inspect [--json | --verify | --extract <dir>] <sfxfile>\n"
+    "       packrig-inspect --help | --version\n"
     "  (none)         list the identifier and every entry\n"
     "  --json         the same listing as JSON\n"
     "  --verify       check structure and checksums as the runtime module does\n"
@@ -57,21 +60,30 @@ int Extract(inspect::FileSource& source, const Options& options) {
     if (!check.IsSound())
         return Refused(check, options.file);
     inspect::FolderSink folder;
-    if (!folder.Open(options.folder)) {
-        std::fprintf(stderr, "packrig-inspect: %s: %s\n", options.folder.c_str(),
-                     std::strerror(errno));
+    if (!folder.Open(options.folder, source)) {
+        std::fprintf(stderr, "packrig-inspect: %s: %s\n",
+                     inspect::ShownPath(options.folder).c_str(), std::strerror(errno));
         return kRefused;
     }
     inspect::Inspection done = inspect::Inspect(source, folder, "", false);
     if (!done.IsSound())
         return Refused(done, options.file);
-    std::printf("%zu files unpacked into %s\n", done.entries.size(), options.folder.c_str());
+    std::printf("%zu files unpacked into %s\n", done.entries.size(),
+                inspect::ShownPath(options.folder).c_str());
     return kSound;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(kUsageText, stdout);
+        return kSound;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("packrig-inspect %s\n", prutils::BuildVersion().c_str());
+        return kSound;
+    }
     Options options;
     if (!ParseArguments(argc, argv, options)) {
         std::fputs(kUsageText, stderr);
@@ -79,7 +91,7 @@ int main(int argc, char** argv) {
     }
     inspect::FileSource source;
     if (!source.Open(options.file)) {
-        std::fprintf(stderr, "packrig-inspect: %s: %s\n", options.file.c_str(),
+        std::fprintf(stderr, "packrig-inspect: %s: %s\n", inspect::ShownPath(options.file).c_str(),
                      std::strerror(errno));
         return kUsage;
     }
@@ -91,7 +103,7 @@ int main(int argc, char** argv) {
     if (options.mode == Options::Mode::Verify) {
         if (!result.IsSound())
             return Refused(result, options.file);
-        std::printf("%s: sound\n", options.file.c_str());
+        std::printf("%s: sound\n", inspect::ShownPath(options.file).c_str());
         return kSound;
     }
     std::fputs(options.mode == Options::Mode::Json

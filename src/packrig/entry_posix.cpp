@@ -1,7 +1,10 @@
 // Entry steps shared by the Linux builder and its window program.
 #include "entry_posix.h"
 
+#include "codepage.h"
+#include "long_options.h"
 #include "usage.h"
+#include "version.h"
 #include "window.h"
 
 #include <iostream>
@@ -18,16 +21,48 @@ std::string OwnPath(const char* argv0) {
     return n > 0 ? std::string(buffer.data(), static_cast<size_t>(n)) : std::string(argv0);
 }
 
-} // namespace
-
-void PrintUsage() {
-    for (const char* line : fcmdline::kUsageLines)
-        std::cerr << line << '\n';
+// --codepage=N names the ANSI code page of the systems the SFX file is for, in which names are
+// stored, upper-cased and compared. False, with a message, for one that is not supported.
+bool ApplyCodePageSwitch(const prutils::CommandLine& commandLine) {
+    std::optional<std::string> value = commandLine.LongSwitchValue("codepage");
+    if (!value)
+        return true;
+    std::optional<prutils::CodePage> codePage = prutils::CodePageNamed(*value);
+    if (!codePage) {
+        std::cerr << "packrig: --codepage=" << *value << " names no code page that names can be "
+                  << "stored in; use one of " << prutils::CodePageNumbers() << ".\n";
+        return false;
+    }
+    prutils::SetTargetCodePage(*codePage);
+    return true;
 }
 
-int RunEntry(int argc, char** argv, WindowMode windowMode) {
-    prutils::CommandLine commandLine(OwnPath(argv[0]),
-                                     std::vector<std::string>(argv + 1, argv + argc), false);
+} // namespace
+
+void PrintUsage(std::ostream& out) {
+    for (const char* line : fcmdline::kUsageLines)
+        out << line << '\n';
+}
+
+int RunEntry(int argc, char** argv, WindowMode windowMode, bool reportIgnored) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    switch (FindInfoRequest(args)) {
+    case InfoRequest::Help:
+        PrintUsage(std::cout);
+        return kExitSuccess;
+    case InfoRequest::Version:
+        std::cout << "packrig " << prutils::BuildVersion() << '\n';
+        return kExitSuccess;
+    case InfoRequest::None:
+        break;
+    }
+    if (reportIgnored) {
+        for (const std::string& arg : IgnoredArguments(args))
+            std::cerr << "packrig: ignored: " << arg << '\n';
+    }
+    prutils::CommandLine commandLine(OwnPath(argv[0]), std::move(args), false);
+    if (!ApplyCodePageSwitch(commandLine))
+        return kExitRejected;
     StartupState state;
     int exitCode = StartBuilder(commandLine, state);
     if (state.Headless && !state.flags.PathsGiven)

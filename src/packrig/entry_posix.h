@@ -4,18 +4,22 @@
 
 #include "startup.h"
 
+#include <iostream>
+
 namespace packrig {
 
-void PrintUsage();
+void PrintUsage(std::ostream& out = std::cerr);
 
 // What runs window mode, given the command line, the start-up state and main's argv.
 using WindowMode = int (*)(const prutils::CommandLine& commandLine, const StartupState& state,
                            char** argv);
 
-// The whole run of a Linux entry: the command line of this process (its own file as argument
-// 0), everything up to the window (see StartBuilder) with the usage printed after a headless
-// start without three paths, then `windowMode` when window mode is to run. Returns the exit code.
-int RunEntry(int argc, char** argv, WindowMode windowMode);
+// The whole run of a Linux entry: --help or --version answered on standard output; otherwise,
+// with `reportIgnored`, one line on standard error for each argument that sets nothing; the
+// command line of this process (its own file as argument 0), everything up to the window (see
+// StartBuilder) with the usage printed after a headless start without three paths, then
+// `windowMode` when window mode is to run. Returns the exit code.
+int RunEntry(int argc, char** argv, WindowMode windowMode, bool reportIgnored);
 
 // Window mode without a window system: says why and what to do instead. Returns the exit code.
 int ExplainNoDisplay();

@@ -1,7 +1,8 @@
 // Entry of the Linux builder. Only "-" introduces a switch here: every absolute path begins
 // with "/". The builder itself never loads a GUI library: window mode replaces this process
 // with the window program, installed beside it (PACKRIG_WINDOW_PROGRAM, relative to the folder
-// of this program), with the same arguments.
+// of this program), with the same arguments, after this process has named the arguments it
+// ignores.
 #include "entry_posix.h"
 #include "window.h"
 
@@ -37,5 +38,5 @@ int StartWindowProgram(const prutils::CommandLine& commandLine, const packrig::S
 } // namespace
 
 int main(int argc, char** argv) {
-    return packrig::RunEntry(argc, argv, StartWindowProgram);
+    return packrig::RunEntry(argc, argv, StartWindowProgram, true);
 }

@@ -40,6 +40,8 @@ int FinishHeadlessBuild(const fpackrig::BuildResult& result) {
     case fpackrig::BuildOutcome::Rejected:
     case fpackrig::BuildOutcome::Declined:
         return kExitRejected;
+    case fpackrig::BuildOutcome::Stopped:
+        return kExitFailure;
     case fpackrig::BuildOutcome::Failed:
         break;
     }

@@ -13,7 +13,8 @@ namespace packrig {
 // failure for the calling script, so it does not end with 0.
 enum ExitCode : int {
     kExitSuccess = 0,
-    kExitFailure = 1, // input/output failure, or the builder's own image is missing
+    kExitFailure =
+        1, // input/output failure, no entry to start, or the builder's own image is missing
     kExitRejected = 2,
 };
 

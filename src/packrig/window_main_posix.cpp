@@ -1,5 +1,6 @@
 // Entry of the Linux window program, started by the builder in window mode with the builder's
-// arguments: the main window on Qt, with the same start-up as the builder.
+// arguments: the main window on Qt, with the same start-up as the builder, which has already
+// named the arguments that it ignores.
 #include "entry_posix.h"
 #include "window.h"
 
@@ -15,5 +16,5 @@ int RunWindow(const prutils::CommandLine& commandLine, const packrig::StartupSta
 } // namespace
 
 int main(int argc, char** argv) {
-    return packrig::RunEntry(argc, argv, RunWindow);
+    return packrig::RunEntry(argc, argv, RunWindow, false);
 }

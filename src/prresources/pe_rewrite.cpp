@@ -268,7 +268,12 @@ std::optional<std::vector<uint8_t>> ReplaceResources(std::span<const uint8_t> by
     for (size_t i = 0; i < sections.size(); ++i) {
         auto& section = sections[i];
         if (i != rsrcIndex && section.VirtualAddress > rsrcVa) {
-            section.VirtualAddress = static_cast<uint32_t>(section.VirtualAddress + vaDelta);
+            // A section that would move past the top of the 32-bit address space cannot move.
+            const int64_t moved = int64_t{section.VirtualAddress} + vaDelta;
+            if (static_cast<uint64_t>(moved) + VirtualExtent(section) > 0xFFFFFFFF) {
+                return std::nullopt;
+            }
+            section.VirtualAddress = static_cast<uint32_t>(moved);
         }
         if (i == rsrcIndex) {
             section.VirtualSize = static_cast<uint32_t>(newVirtualSize);

@@ -15,13 +15,13 @@ char AsciiUpper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
 }
 
+} // namespace
+
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return AsciiUpper(x) == AsciiUpper(y);
            });
 }
-
-} // namespace
 
 std::vector<std::string> SplitCommandLine(std::string_view line) {
     std::vector<std::string> args;
@@ -65,6 +65,17 @@ bool CommandLine::FindCmdLineSwitch(std::string_view name) const {
     return std::any_of(args_.begin(), args_.end(), [&](const std::string& arg) {
         return IsSwitch(arg) && EqualsIgnoringCase(std::string_view(arg).substr(1), name);
     });
+}
+
+std::optional<std::string> CommandLine::LongSwitchValue(std::string_view name) const {
+    std::optional<std::string> value;
+    for (std::string_view arg : args_) {
+        size_t equals = arg.find('=');
+        if (arg.starts_with("--") && equals != std::string_view::npos &&
+            EqualsIgnoringCase(arg.substr(2, equals - 2), name))
+            value = std::string(arg.substr(equals + 1));
+    }
+    return value;
 }
 
 int CommandLine::PositionalParamCount() const {

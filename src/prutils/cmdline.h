@@ -2,6 +2,7 @@
 // positional-parameter rules shared by the Windows and the Linux builder.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,9 @@ class CommandLine {
 
     // True when some argument is "-" or "/" followed by exactly `name`, ignoring case.
     bool FindCmdLineSwitch(std::string_view name) const;
+    // The value of the last argument "--name=value" (`name` ignoring case), or nothing. Such an
+    // argument is a switch, so it counts as no positional parameter.
+    std::optional<std::string> LongSwitchValue(std::string_view name) const;
     int PositionalParamCount() const;
     // n = 0: argument 0; n < 0, or fewer than n positional parameters: empty.
     std::string PositionalParam(int n) const;
@@ -33,6 +37,9 @@ class CommandLine {
     std::vector<std::string> args_;
     bool slashSwitches_;
 };
+
+// Whether `a` and `b` are equal when ASCII letters are compared without regard to case.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
 // `path` with `delimiter` appended unless it is empty or already ends in it.
 std::string WithTrailingDelimiter(std::string path, char delimiter = '\\');

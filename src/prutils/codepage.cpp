@@ -1,42 +1,48 @@
-// Code page tables for the upper halves of Windows-1251 and Windows-1252.
+// Code page conversions over the generated tables of codepage_tables.cpp: decoding and encoding
+// single-byte code pages, canonical composition of what they can hold, and upper-casing.
 #include "codepage.h"
 
-#include <array>
+#include "codepage_tables.h"
+
+#include <algorithm>
 #include <cstdint>
 
 namespace prutils {
 
 namespace {
 
-constexpr char16_t kUndefined = 0xFFFD;
+CodePage g_targetCodePage = CodePage::Windows1252;
 
-constexpr std::array<char16_t, 128> kWindows1251 = {
-    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039,
-    0x040A, 0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0xFFFD, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408,
-    0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
-    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB,
-    0x0458, 0x0405, 0x0455, 0x0457, 0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,
-    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F, 0x0420, 0x0421, 0x0422, 0x0423,
-    0x0424, 0x0425, 0x0426, 0x0427, 0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
-    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437, 0x0438, 0x0439, 0x043A, 0x043B,
-    0x043C, 0x043D, 0x043E, 0x043F, 0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
-    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
-};
+// No precomposed character of the supported code pages lies below U+00C0.
+constexpr char32_t kFirstComposed = 0xC0;
 
-// 0x80-0x9F of Windows-1252; 0xA0-0xFF equal the Unicode code points.
-constexpr std::array<char16_t, 32> kWindows1252Low = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
-};
+const tables::CodePageTable* FindTable(int number) {
+    const tables::CodePageTable* end = tables::kCodePages + tables::kCodePageCount;
+    const tables::CodePageTable* table =
+        std::find_if(tables::kCodePages, end,
+                     [&](const tables::CodePageTable& t) { return t.number == number; });
+    return table != end ? table : nullptr;
+}
 
-char16_t Decode(unsigned char b, CodePage cp) {
-    if (b < 0x80)
-        return b;
-    if (cp == CodePage::Windows1251)
-        return kWindows1251[b - 0x80];
-    return b < 0xA0 ? kWindows1252Low[b - 0x80] : b;
+// Every CodePage has its table (a unit test checks it).
+const tables::CodePageTable& TableOf(CodePage cp) {
+    return *FindTable(static_cast<int>(cp));
+}
+
+char16_t Decode(unsigned char b, const tables::CodePageTable& table) {
+    return b < 0x80 ? b : table.upperHalf[b - 0x80];
+}
+
+std::optional<char> Encode(char32_t c, const tables::CodePageTable& table) {
+    if (c < 0x80)
+        return static_cast<char>(c);
+    if (c == tables::kUndefined)
+        return std::nullopt;
+    const char16_t* end = table.upperHalf + 128;
+    const char16_t* at = std::find(table.upperHalf, end, c);
+    if (at == end)
+        return std::nullopt;
+    return static_cast<char>(0x80 + (at - table.upperHalf));
 }
 
 void AppendUtf8(std::string& out, char32_t c) {
@@ -57,7 +63,8 @@ void AppendUtf8(std::string& out, char32_t c) {
     }
 }
 
-// Decodes one UTF-8 sequence at `i`, advancing it; nothing for a malformed or overlong one.
+} // namespace
+
 std::optional<char32_t> NextCodePoint(std::string_view s, size_t& i) {
     unsigned char lead = static_cast<unsigned char>(s[i++]);
     if (lead < 0x80)
@@ -78,33 +85,169 @@ std::optional<char32_t> NextCodePoint(std::string_view s, size_t& i) {
     return c;
 }
 
-std::optional<char> EncodeWindows1252(char32_t c) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
-        return static_cast<char>(c);
-    for (size_t i = 0; i < kWindows1252Low.size(); ++i)
-        if (kWindows1252Low[i] != kUndefined && kWindows1252Low[i] == c)
-            return static_cast<char>(0x80 + i);
-    return std::nullopt;
-}
+namespace {
 
-} // namespace
-
-std::string ToUtf8(std::string_view bytes, CodePage cp) {
-    std::string out;
-    out.reserve(bytes.size());
-    for (char b : bytes)
-        AppendUtf8(out, Decode(static_cast<unsigned char>(b), cp));
-    return out;
-}
-
-std::optional<std::string> Utf8ToWindows1252(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size());
+std::optional<std::u32string> DecodeUtf8(std::string_view utf8) {
+    std::u32string text;
+    text.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size();) {
         std::optional<char32_t> c = NextCodePoint(utf8, i);
         if (!c)
             return std::nullopt;
-        std::optional<char> b = EncodeWindows1252(*c);
+        text += *c;
+    }
+    return text;
+}
+
+int CombiningClassOf(char32_t c) {
+    const tables::CombiningClass* begin = tables::kCombiningClasses;
+    const tables::CombiningClass* end = begin + tables::kCombiningClassCount;
+    const tables::CombiningClass* at = std::lower_bound(
+        begin, end, c, [](const tables::CombiningClass& e, char32_t m) { return e.mark < m; });
+    return at != end && at->mark == c ? at->value : 0;
+}
+
+const tables::Composition* DecompositionOf(char32_t c) {
+    if (c < kFirstComposed || c > 0xFFFF)
+        return nullptr;
+    const tables::Composition* end = tables::kCompositions + tables::kCompositionCount;
+    const tables::Composition* at = std::find_if(
+        tables::kCompositions, end, [&](const tables::Composition& e) { return e.composed == c; });
+    return at != end ? at : nullptr;
+}
+
+std::optional<char32_t> Composed(char32_t base, char32_t mark) {
+    const tables::Composition* begin = tables::kCompositions;
+    const tables::Composition* end = begin + tables::kCompositionCount;
+    const tables::Composition* at =
+        std::lower_bound(begin, end, std::pair(base, mark),
+                         [](const tables::Composition& e, std::pair<char32_t, char32_t> k) {
+                             return std::pair<char32_t, char32_t>(e.base, e.mark) < k;
+                         });
+    if (at == end || at->base != base || at->mark != mark)
+        return std::nullopt;
+    return at->composed;
+}
+
+void AppendDecomposed(char32_t c, std::u32string& out) {
+    if (const tables::Composition* parts = DecompositionOf(c)) {
+        AppendDecomposed(parts->base, out);
+        out += parts->mark;
+        return;
+    }
+    out += c;
+}
+
+// Marks that follow one another are put in the order of their combining classes.
+void OrderMarks(std::u32string& text) {
+    for (size_t i = 1; i < text.size(); ++i) {
+        int cc = CombiningClassOf(text[i]);
+        if (cc == 0)
+            continue;
+        for (size_t j = i; j > 0 && CombiningClassOf(text[j - 1]) > cc; --j)
+            std::swap(text[j - 1], text[j]);
+    }
+}
+
+// Canonical composition (NFC) as far as the tables reach: every composition that yields a
+// character of a supported code page. A mark that composes with nothing stays, and such a name
+// then has no representation in any of them.
+std::u32string Compose(const std::u32string& text) {
+    std::u32string decomposed;
+    for (char32_t c : text)
+        AppendDecomposed(c, decomposed);
+    OrderMarks(decomposed);
+    std::u32string out;
+    size_t starter = std::u32string::npos;
+    int lastClass = 0;
+    for (char32_t c : decomposed) {
+        int cc = CombiningClassOf(c);
+        if (starter != std::u32string::npos && cc != 0) {
+            bool adjacent = out.size() == starter + 1;
+            if (adjacent || lastClass < cc) {
+                if (std::optional<char32_t> composed = Composed(out[starter], c)) {
+                    out[starter] = *composed;
+                    continue;
+                }
+            }
+        }
+        if (cc == 0)
+            starter = out.size();
+        out += c;
+        lastClass = cc;
+    }
+    return out;
+}
+
+char32_t UpperOf(char32_t c) {
+    if (c >= 'a' && c <= 'z')
+        return c - 0x20;
+    if (c < 0x80 || c > 0xFFFF)
+        return c;
+    const tables::CaseMapping* begin = tables::kUpperCase;
+    const tables::CaseMapping* end = begin + tables::kUpperCaseCount;
+    const tables::CaseMapping* at = std::lower_bound(
+        begin, end, c, [](const tables::CaseMapping& e, char32_t k) { return e.lower < k; });
+    return at != end && at->lower == c ? at->upper : c;
+}
+
+void AppendUtf16(std::u16string& out, char32_t c) {
+    if (c < 0x10000) {
+        out += static_cast<char16_t>(c);
+        return;
+    }
+    c -= 0x10000;
+    out += static_cast<char16_t>(0xD800 | (c >> 10));
+    out += static_cast<char16_t>(0xDC00 | (c & 0x3FF));
+}
+
+} // namespace
+
+std::optional<CodePage> CodePageNamed(std::string_view digits) {
+    int number = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9' || number > 9999)
+            return std::nullopt;
+        number = number * 10 + (c - '0');
+    }
+    if (digits.empty() || !FindTable(number))
+        return std::nullopt;
+    return static_cast<CodePage>(number);
+}
+
+std::string CodePageNumbers() {
+    std::string text;
+    for (const tables::CodePageTable& table : tables::kCodePages)
+        text += (text.empty() ? "" : ", ") + std::to_string(table.number);
+    return text;
+}
+
+void SetTargetCodePage(CodePage cp) {
+    g_targetCodePage = cp;
+}
+
+CodePage TargetCodePage() {
+    return g_targetCodePage;
+}
+
+std::string ToUtf8(std::string_view bytes, CodePage cp) {
+    const tables::CodePageTable& table = TableOf(cp);
+    std::string out;
+    out.reserve(bytes.size());
+    for (char b : bytes)
+        AppendUtf8(out, Decode(static_cast<unsigned char>(b), table));
+    return out;
+}
+
+std::optional<std::string> Utf8ToCodePage(std::string_view utf8, CodePage cp) {
+    std::optional<std::u32string> text = DecodeUtf8(utf8);
+    if (!text)
+        return std::nullopt;
+    const tables::CodePageTable& table = TableOf(cp);
+    std::string out;
+    out.reserve(text->size());
+    for (char32_t c : Compose(*text)) {
+        std::optional<char> b = Encode(c, table);
         if (!b)
             return std::nullopt;
         out += *b;
@@ -112,19 +255,28 @@ std::optional<std::string> Utf8ToWindows1252(std::string_view utf8) {
     return out;
 }
 
-std::string UpperWindows1252(std::string_view bytes) {
+std::string UpperInCodePage(std::string_view bytes, CodePage cp) {
+    const tables::CodePageTable& table = TableOf(cp);
     std::string out(bytes);
     for (char& ch : out) {
-        unsigned char b = static_cast<unsigned char>(ch);
-        if ((b >= 'a' && b <= 'z') || (b >= 0xE0 && b <= 0xFE && b != 0xF7))
-            b = static_cast<unsigned char>(b - 0x20);
-        else if (b == 0x9A || b == 0x9C || b == 0x9E)
-            b = static_cast<unsigned char>(b - 0x10); // š œ ž
-        else if (b == 0xFF)
-            b = 0x9F; // ÿ
-        ch = static_cast<char>(b);
+        char16_t c = Decode(static_cast<unsigned char>(ch), table);
+        if (c != tables::kUndefined)
+            ch = Encode(UpperOf(c), table).value_or(ch);
     }
     return out;
+}
+
+std::u16string ListingOrderKey(std::string_view utf8) {
+    std::u16string key;
+    std::optional<std::u32string> text = DecodeUtf8(utf8);
+    if (!text) {
+        for (char b : utf8)
+            key += static_cast<char16_t>(static_cast<unsigned char>(b));
+        return key;
+    }
+    for (char32_t c : Compose(*text))
+        AppendUtf16(key, UpperOf(c));
+    return key;
 }
 
 } // namespace prutils

@@ -1,5 +1,6 @@
-// Conversions between UTF-8 (Linux names and terminals) and the Windows ANSI code pages that the
-// builder stores names in and that its caption texts are written in.
+// Conversions between UTF-8 (Linux names and terminals) and the single-byte Windows ANSI code
+// pages that the builder stores names in and that its caption texts are written in, with the
+// composition, upper-casing and ordering of names as Windows applies them.
 #pragma once
 
 #include <optional>
@@ -8,16 +9,43 @@
 
 namespace prutils {
 
-enum class CodePage { Windows1251 = 1251, Windows1252 = 1252 };
+enum class CodePage {
+    Windows1250 = 1250, // Central European
+    Windows1251 = 1251, // Cyrillic
+    Windows1252 = 1252, // Western European
+    Windows1253 = 1253, // Greek
+    Windows1254 = 1254, // Turkish
+    Windows1257 = 1257, // Baltic
+};
+
+// The code page whose number `digits` gives in decimal, or nothing for text that is not one of
+// the code pages above.
+std::optional<CodePage> CodePageNamed(std::string_view digits);
+// The numbers of the code pages above, for messages: "1250, 1251, ...".
+std::string CodePageNumbers();
+
+// The ANSI code page of the systems an SFX file is written for, which Windows takes from the
+// system and the Linux builder from its command line; Windows-1252 until set.
+void SetTargetCodePage(CodePage cp);
+CodePage TargetCodePage();
 
 // Bytes of `cp` as UTF-8; bytes that the code page leaves undefined become U+FFFD.
 std::string ToUtf8(std::string_view bytes, CodePage cp);
 
-// UTF-8 text as Windows-1252 bytes, or nothing when it is not valid UTF-8 or holds a character
-// that the code page cannot represent.
-std::optional<std::string> Utf8ToWindows1252(std::string_view utf8);
+// UTF-8 text, composed first (so that "e" with a combining acute is "é"), as bytes of `cp`; or
+// nothing when it is not valid UTF-8 or holds a character that `cp` cannot represent.
+std::optional<std::string> Utf8ToCodePage(std::string_view utf8, CodePage cp);
 
-// Upper-cases Windows-1252 bytes as the Windows ANSI functions do for that code page.
-std::string UpperWindows1252(std::string_view bytes);
+// Decodes one UTF-8 sequence at `i`, advancing it; nothing for a malformed or overlong one.
+std::optional<char32_t> NextCodePoint(std::string_view s, size_t& i);
+
+// Upper-cases bytes of `cp` as the Windows ANSI functions do: a character whose upper case the
+// code page does not hold stays as it is.
+std::string UpperInCodePage(std::string_view bytes, CodePage cp);
+
+// The key that NTFS orders the names of a folder by: the UTF-16 code units of the composed
+// name's upper case, compared as unsigned numbers. Text that is not valid UTF-8 keys by its
+// bytes.
+std::u16string ListingOrderKey(std::string_view utf8);
 
 } // namespace prutils

@@ -3,6 +3,10 @@
 
 namespace prutils {
 
+std::string BuildVersion() {
+    return PACKRIG_VERSION;
+}
+
 std::string VersionText(uint32_t versionMS, uint32_t versionLS) {
     return std::to_string(versionMS >> 16) + "." + std::to_string(versionMS & 0xFFFF) + "." +
            std::to_string(versionLS >> 16) + "." + std::to_string(versionLS & 0xFFFF);

@@ -8,6 +8,9 @@
 
 namespace prutils {
 
+// The version of this build, "a.b.c.d" (the project's version).
+std::string BuildVersion();
+
 // "a.b.c.d" from the fixed part of a version resource (dwFileVersionMS, dwFileVersionLS).
 std::string VersionText(uint32_t versionMS, uint32_t versionLS);
 

@@ -16,7 +16,7 @@ std::string FileVersionString(const std::string& path) {
     ssize_t n = readlink("/proc/self/exe", own, sizeof(own) - 1);
     if (n <= 0 || path != std::string(own, static_cast<size_t>(n)))
         return {};
-    return PACKRIG_VERSION;
+    return BuildVersion();
 }
 
 bool ShellOpen(const std::string& text) {

@@ -15,7 +15,9 @@
 
 namespace sfx {
 
-inline constexpr char kListSeparator = '\r'; // ends each path in the list of unpacked files
+// Ends each path in the list of unpacked files: the zero byte that ends a path as text, so that
+// no path, whatever its bytes, reads back as more than one.
+inline constexpr char kListSeparator = 0;
 
 // Registers `folder` (ending in "\", in a buffer of capacity `cap`) after every folder inside
 // it, depth first. The buffer is extended in place and restored before returning.

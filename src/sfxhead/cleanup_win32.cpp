@@ -109,7 +109,7 @@ struct CleanupHost {
 };
 
 // Reads the value's current data (none if it does not exist yet) into `held`; false if it is
-// no list of strings or cannot be read.
+// no list of strings or cannot be read. An odd length is read as it is: PendingList closes it.
 bool ReadHeld(HKEY key, HeapBlock& held, DWORD& bytes) {
     for (int attempt = 0; attempt < 4; ++attempt) {
         DWORD type = 0;
@@ -120,7 +120,7 @@ bool ReadHeld(HKEY key, HeapBlock& held, DWORD& bytes) {
             return true;
         }
         if (r == ERROR_SUCCESS && held.data != nullptr)
-            return type == REG_MULTI_SZ && bytes % 2 == 0;
+            return type == REG_MULTI_SZ;
         if (r != ERROR_SUCCESS && r != ERROR_MORE_DATA)
             return false;
         void* grown = GrowHeap(held.data, bytes + 2);
@@ -139,8 +139,7 @@ bool WritePending(PendingList& list) {
         return false;
     HeapBlock held;
     DWORD bytes = 0;
-    if (!ReadHeld(session.key, held, bytes) ||
-        !list.Close(static_cast<const uint16_t*>(held.data), bytes / 2))
+    if (!ReadHeld(session.key, held, bytes) || !list.Close(held.data, bytes))
         return false;
     return RegSetValueExW(session.key, kPendingValue, 0, REG_MULTI_SZ,
                           reinterpret_cast<const BYTE*>(list.Data()),

@@ -106,9 +106,11 @@ void FilesHost::FinishOutput(uint32_t dosTime) {
     output_ = INVALID_HANDLE_VALUE;
 }
 
+// The path goes in with its terminating zero, which ends it in the list: a zero byte is the one
+// character that no path can hold.
 bool FilesHost::RecordUnpacked(const char* path) {
-    const char separator = kListSeparator;
-    return unpacked_.Append(path, TextLength(path)) && unpacked_.Append(&separator, 1);
+    static_assert(kListSeparator == 0);
+    return unpacked_.Append(path, TextLength(path) + 1);
 }
 
 } // namespace sfx

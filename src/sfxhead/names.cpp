@@ -35,7 +35,9 @@ bool IsSafeEntryName(const char* name, size_t n) {
             componentStart = i + 1;
             continue;
         }
-        if (name[i] == ':' || name[i] == 0)
+        // Windows allows no control character in a name; refusing them here keeps a crafted
+        // name from being taken apart anywhere later on.
+        if (name[i] == ':' || static_cast<unsigned char>(name[i]) < 0x20)
             return false;
     }
     return true;

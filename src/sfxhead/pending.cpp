@@ -15,6 +15,14 @@ bool StartsWith(const uint16_t* path, size_t n, const char* prefix) {
     return true;
 }
 
+// The unit at `i` of `bytes` bytes, least significant byte first; a stray last byte of an odd
+// length is the low byte of a unit of its own.
+uint16_t UnitAt(const uint8_t* bytes, size_t length, size_t i) {
+    uint16_t low = bytes[2 * i];
+    uint16_t high = 2 * i + 1 < length ? bytes[2 * i + 1] : 0;
+    return static_cast<uint16_t>(low | (high << 8));
+}
+
 } // namespace
 
 bool PendingList::Reserve(size_t units) {
@@ -60,16 +68,38 @@ bool PendingList::AddDeletion(const uint16_t* path, size_t n) {
     return true;
 }
 
-bool PendingList::Close(const uint16_t* held, size_t n) {
-    if (n > 0 && held[n - 1] == 0)
-        --n;
-    if (!Reserve(n + 1))
+bool PendingList::Close(const void* held, size_t bytes) {
+    const uint8_t* data = static_cast<const uint8_t*>(held);
+    size_t n = (bytes + 1) / 2;
+    // Walk the held strings pair by pair: an empty first string ends the list, and what follows
+    // it is no entry. A last string without its zero, or a last pair without its second string,
+    // is closed here, so that every held entry keeps its meaning and the run's pairs stay whole.
+    size_t kept = 0;
+    size_t closing = 0;
+    bool second = false;
+    while (kept < n) {
+        size_t end = kept;
+        while (end < n && UnitAt(data, bytes, end) != 0)
+            ++end;
+        if (end == kept && !second)
+            break;
+        if (end == n)
+            ++closing;
+        kept = end == n ? n : end + 1;
+        second = !second;
+    }
+    if (second)
+        ++closing;
+    size_t front = kept + closing;
+    if (!Reserve(front + 1))
         return false;
     for (size_t i = length_; i > 0; --i)
-        data_[i - 1 + n] = data_[i - 1];
-    for (size_t i = 0; i < n; ++i)
-        data_[i] = held[i];
-    length_ += n;
+        data_[i - 1 + front] = data_[i - 1];
+    for (size_t i = 0; i < kept; ++i)
+        data_[i] = UnitAt(data, bytes, i);
+    for (size_t i = kept; i < front; ++i)
+        data_[i] = 0;
+    length_ += front;
     data_[length_++] = 0;
     return true;
 }

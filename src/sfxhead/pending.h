@@ -29,10 +29,12 @@ class PendingList {
     // no file and is left out. False if the memory cannot grow.
     bool AddDeletion(const uint16_t* path, size_t n);
 
-    // Puts `held` (`n` units, what the value holds now) in front of the deletions, without the
-    // zero that closes its list, and closes the whole list with one zero. False if the memory
-    // cannot grow.
-    bool Close(const uint16_t* held, size_t n);
+    // Puts the entries of `held` (`bytes` bytes, what the value holds now) in front of the
+    // deletions and closes the whole list with one zero. The held entries are kept as they are
+    // up to the empty string that ends their list; a damaged value is closed first: a stray
+    // last byte becomes a unit of its own, an unterminated last string gets its zero, and a
+    // last pair without its second string gets an empty one. False if the memory cannot grow.
+    bool Close(const void* held, size_t bytes);
 
     size_t Deletions() const { return deletions_; }
     const uint16_t* Data() const { return data_; }

@@ -35,6 +35,13 @@ void CheckRules(const std::vector<std::string>& split, bool slashSwitches) {
         bool isSwitch = arg[0] == '-' || (slashSwitches && arg[0] == '/');
         if (isSwitch && !cmd.FindCmdLineSwitch(arg.substr(1)))
             Fail("switch not found");
+        // A "--name=value" switch gives a value for its name, the last one's of that name.
+        size_t equals = arg.find('=');
+        if (arg.starts_with("--") && equals != std::string::npos) {
+            std::optional<std::string> value = cmd.LongSwitchValue(arg.substr(2, equals - 2));
+            if (!value || (args.back() == arg && *value != arg.substr(equals + 1)))
+                Fail("long switch value not found");
+        }
     }
 }
 

@@ -96,6 +96,25 @@ TEST(CommandLine, CompressSwitch) {
     }
 }
 
+// "--name=value" gives its value, the last one when repeated, and is no positional parameter.
+TEST(CommandLine, LongSwitchValues) {
+    CommandLine cl("p",
+                   {"--codepage=1250", "src", "--CodePage=1251", "--codepage", "-codepage=7",
+                    "--code=1", "--codepage=", "x"},
+                   false);
+    EXPECT_EQ(
+        CommandLine("p", {"--codepage=1250", "--CodePage=1251"}, false).LongSwitchValue("codepage"),
+        "1251");
+    EXPECT_EQ(cl.LongSwitchValue("codepage"), ""); // the last one, empty
+    EXPECT_EQ(cl.LongSwitchValue("code"), "1");
+    EXPECT_FALSE(cl.LongSwitchValue("codepage=1250"));
+    EXPECT_FALSE(
+        CommandLine("p", {"--codepage", "-codepage=1"}, false).LongSwitchValue("codepage"));
+    EXPECT_EQ(cl.PositionalParamCount(), 2);
+    EXPECT_EQ(cl.PositionalParam(2), "x");
+    EXPECT_FALSE(cl.FindCmdLineSwitch("codepage"));
+}
+
 TEST(Paths, TrailingDelimiterAndTrim) {
     EXPECT_EQ(prutils::WithTrailingDelimiter(""), "");
     EXPECT_EQ(prutils::WithTrailingDelimiter("C:\\src"), "C:\\src\\");

@@ -112,7 +112,7 @@ class WindowsBuilderTest(TreeFixture):
             (("-h", windows_path("/nonexistent"), "setup.bat", target), 2),  # rejected
             (("-h", src, "missing.exe", target), 2),
             (("-h", src, "setup.bat", target + ".bak"), 2),
-            (("-h", "-c", src, "setup.bat", "bare.exe"), 1),                 # I/O failure
+            (("-h", "-c", src, "setup.bat", src + "\\setup.bat\\x.exe"), 1),  # I/O failure
             # An argument starting with "/" is a switch here, so only two paths remain.
             (("-h", "-c", self.src, "setup.bat", target), 2),
         ]
@@ -177,12 +177,75 @@ class SameRulesTest(TreeFixture):
         return outcomes
 
     def test_every_spelling_of_the_executable_file(self):
-        for exe in ("SETUP.BAT", "a\\B\\c\\Deep.txt", "a/b/c/deep.txt", "./setup.bat",
-                    ".\\setup.bat", "a\\..\\setup.bat", "gone\\..\\setup.bat", "a\\\\b\\c\\deep.txt",
-                    "setup.bat.", "a.\\b\\c\\deep.txt", "a \\b\\c\\deep.txt", "setup.bat\\",
-                    "\\setup.bat", "..\\src\\setup.bat", "a\\b", "missing.exe"):
+        deep = [b"a\\b\\c\\deep.txt"]
+        for exe, name in (("SETUP.BAT", [b"setup.bat"]), ("a\\B\\c\\Deep.txt", deep),
+                          ("a/b/c/deep.txt", deep), ("./setup.bat", [b"setup.bat"]),
+                          (".\\setup.bat", [b"setup.bat"]), ("a\\..\\setup.bat", [b"setup.bat"]),
+                          ("gone\\..\\setup.bat", [b"setup.bat"]), ("a\\\\b\\c\\deep.txt", deep),
+                          ("setup.bat.", [b"setup.bat"]), ("a.\\b\\c\\deep.txt", deep),
+                          ("a \\b\\c\\deep.txt", None), ("setup.bat\\", None),
+                          ("\\setup.bat", [b"setup.bat"]), ("..\\src\\setup.bat", [b"setup.bat"]),
+                          ("a\\b", None), ("missing.exe", None)):
             linux, windows = self.build_both(self.src, exe)
             self.assertEqual(linux, windows, exe)
+            self.assertEqual(linux, (0, name) if name else (2, None), exe)
+
+    def test_a_failed_build_leaves_the_target_as_it_was(self):
+        src = os.path.join(self.dir, "aux")
+        shutil.copytree(self.src, src)
+        old = self.target("old.exe")
+        self.assertEqual(run_linux_builder("-h", "-c", self.src, "setup.bat", old).returncode, 0)
+        with open(os.path.join(src, "aux.txt"), "wb") as f:
+            f.write(b"Windows cannot create this name")
+        for existing in (False, True):
+            folder = os.path.join(self.dir, "atomic")
+            shutil.rmtree(folder, ignore_errors=True)
+            os.makedirs(folder)
+            for name, run_builder, path in (("linux.exe", run_linux_builder, lambda p: p),
+                                            ("windows.exe", run_windows_builder, windows_path)):
+                target = os.path.join(folder, name)
+                if existing:
+                    shutil.copy(old, target)
+                result = run_builder("-h", "-o", "-c", path(src), "setup.bat", path(target))
+                self.assertEqual(result.returncode, 1, (name, existing))
+                if existing:
+                    with open(target, "rb") as f, open(old, "rb") as g:
+                        self.assertEqual(f.read(), g.read(), name)
+            self.assertEqual(sorted(os.listdir(folder)),
+                             ["linux.exe", "windows.exe"] if existing else [])
+
+    def test_a_bare_target_name_goes_to_the_current_folder(self):
+        work = os.path.join(self.dir, "cwd")
+        os.makedirs(work, exist_ok=True)
+        linux = subprocess.run([os.environ["PACKRIG"], "-h", "-o", "-c", self.src, "setup.bat",
+                                "plain.exe"], cwd=work, capture_output=True, timeout=300)
+        self.assertEqual(linux.returncode, 0, linux.stderr)
+        os.rename(os.path.join(work, "plain.exe"), os.path.join(work, "linux.exe"))
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        windows = subprocess.run([WINE, PACKRIG_EXE, "-h", "-o", "-c", windows_path(self.src),
+                                  "setup.bat", "plain.exe"], cwd=work, env=env,
+                                 capture_output=True, timeout=300)
+        self.assertEqual(windows.returncode, 0, windows.stderr)
+        self.assertEqual(sorted(os.listdir(work)), ["linux.exe", "plain.exe"])
+        self.assertEqual(marked(os.path.join(work, "plain.exe")), [b"setup.bat"])
+
+    def test_times_outside_the_dos_range_are_clamped_alike(self):
+        src = os.path.join(self.dir, "range")
+        os.makedirs(src, exist_ok=True)
+        dates = {"setup.bat": (1975, 6, 1, 12, 0, 0), "late.txt": (2110, 6, 1, 12, 0, 0),
+                 "inside.txt": (2000, 1, 2, 3, 4, 6)}
+        for name, date in dates.items():
+            with open(os.path.join(src, name), "wb") as f:
+                f.write(name.encode())
+            stamp = calendar.timegm(date)
+            os.utime(os.path.join(src, name), (stamp, stamp))
+        self.assertEqual(self.build_both(src, "setup.bat", TZ="UTC"), [(0, [b"setup.bat"])] * 2)
+        expected = {b"setup.bat": (1980, 1, 1, 0, 0, 0), b"late.txt": (2107, 12, 31, 23, 59, 58),
+                    b"inside.txt": (2000, 1, 2, 3, 4, 6)}
+        for name in ("linux.exe", "windows.exe"):
+            times = {e.name: sfxfile.dos_time_to_tuple(e.time)
+                     for e in sfxfile.parse(self.target(name)).entries}
+            self.assertEqual(times, expected, name)
 
     def test_times_use_the_offset_in_force_now(self):
         src = os.path.join(self.dir, "times")
@@ -206,6 +269,48 @@ class SameRulesTest(TreeFixture):
                 local = time.gmtime(calendar.timegm(dates[entry.name.decode()]) + offset)
                 self.assertEqual(sfxfile.dos_time_to_tuple(entry.time), tuple(local[:6]),
                                  (name, entry.name))
+
+    def test_reproducible_times_are_utc_in_every_time_zone(self):
+        src = os.path.join(self.dir, "utc")
+        os.makedirs(src)
+        dates = {"setup.bat": (2024, 7, 1, 12, 0, 0), "winter.txt": (2024, 1, 15, 12, 0, 0),
+                 "later.txt": (2024, 3, 9, 16, 0, 4)}
+        for name, date in dates.items():
+            with open(os.path.join(src, name), "wb") as f:
+                f.write(name.encode())
+            stamp = calendar.timegm(date)
+            os.utime(os.path.join(src, name), (stamp, stamp))
+        epoch = calendar.timegm((2024, 3, 9, 16, 0, 0))
+        expected = {b"setup.bat": sfxfile.dos_time(2024, 3, 9, 16, 0, 0),
+                    b"winter.txt": sfxfile.dos_time(2024, 1, 15, 12, 0, 0),
+                    b"later.txt": sfxfile.dos_time(2024, 3, 9, 16, 0, 0)}
+        payloads = set()
+        for tz in ("UTC", "Europe/Berlin", "Asia/Tokyo", "America/New_York"):
+            self.assertEqual(self.build_both(src, "setup.bat", TZ=tz,
+                                             SOURCE_DATE_EPOCH=str(epoch)),
+                             [(0, [b"setup.bat"])] * 2, tz)
+            for name in ("linux.exe", "windows.exe"):
+                parsed = sfxfile.parse(self.target(name))
+                self.assertEqual({e.name: e.time for e in parsed.entries}, expected, (tz, name))
+                with open(self.target(name), "rb") as f:
+                    data = f.read()
+                payloads.add(data[sfxfile.image_end(data):])
+        self.assertEqual(len(payloads), 1)
+
+    def test_entries_in_the_order_that_ntfs_lists_them(self):
+        src = os.path.join(self.dir, "order")
+        os.makedirs(src)
+        names = ["a\u20ac", "a\u0152", "aZ", "a\u00e9", "a\u00dc", "a\u00ff", "a_", "a\u00b5",
+                 "setup.bat"]
+        for name in names:
+            with open(os.path.join(src, name), "wb") as f:
+                f.write(name.encode())
+        self.assertEqual(self.build_both(src, "setup.bat"), [(0, [b"setup.bat"])] * 2)
+        # The micro sign keeps its case: Windows gives it no upper case.
+        expected = "aZ a_ a\u00b5 a\u00e9 a\u00dc a\u0152 a\u00ff a\u20ac setup.bat"
+        for name in ("linux.exe", "windows.exe"):
+            entries = sfxfile.parse(self.target(name)).entries
+            self.assertEqual(" ".join(e.name.decode("cp1252") for e in entries), expected, name)
 
     def test_names_that_windows_cannot_unpack_are_refused(self):
         src = os.path.join(self.dir, "n")
@@ -243,8 +348,8 @@ class SameRulesTest(TreeFixture):
     def test_terminal_lines_after_the_messages(self):
         src, target = windows_path(self.src), windows_path(self.target("lines.exe"))
         cases = [(("missing.exe", target), 2, "named relative to the source directory"),
-                 (("./setup.bat", target), 0, "Warning: no file in this SFX file is marked"),
-                 (("setup.bat", "bare.exe"), 1, "The input/output error concerns bare.exe")]
+                 (("setup.bat", src + "\\setup.bat\\x.exe"), 1,
+                  "The input/output error concerns %s\\setup.bat\\x.exe" % src)]
         for (exe, out), code, line in cases:
             result = run_windows_builder("-h", "-o", "-c", src, exe, out)
             self.assertEqual(result.returncode, code, exe)

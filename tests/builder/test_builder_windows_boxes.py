@@ -41,6 +41,18 @@ class BoxTest(TreeFixture):
             self.assertIn("caption=Error\n", shown)
             self.assertIn(text, shown)
 
+    def test_an_executable_file_outside_the_tree_stops_the_build(self):
+        with open(os.path.join(self.dir, "outside.bat"), "wb") as f:
+            f.write(b"@exit 0\r\n")
+        src, target = windows_path(self.src), self.target("outside.exe")
+        code, shown = self.run_with_box("-h", src, "..\\outside.bat", windows_path(target))
+        self.assertEqual(code, 1)
+        self.assertIn("caption=Error\nExecutable file is not stored in the SFX file\nIt must lie "
+                      "inside the source directory\n\n%s\\..\\outside.bat" % src, shown)
+        out = os.path.dirname(target)
+        left = os.listdir(out) if os.path.isdir(out) else []
+        self.assertEqual([n for n in left if n.startswith("outside.exe")], [])
+
     def test_overwrite_question_defaults_to_no_and_completion_is_announced(self):
         target = self.target("question.exe")
         src, wtarget = windows_path(self.src), windows_path(target)

@@ -4,6 +4,7 @@ on sound and damaged files, and unpacking with names, times and the read-only bi
 import json
 import os
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
@@ -19,6 +20,10 @@ INSPECT = os.environ["PACKRIG_INSPECT"]
 
 def inspect(*args):
     return subprocess.run([INSPECT, *args], capture_output=True, text=True, timeout=120)
+
+
+def inspect_bytes(*args):
+    return subprocess.run([INSPECT, *args], capture_output=True, timeout=20)
 
 
 class InspectTest(unittest.TestCase):
@@ -168,6 +173,114 @@ class InspectTest(unittest.TestCase):
                 out = os.path.join(self.dir, "zx%d" % at)
                 self.assertEqual(inspect("--extract", out, path).returncode, 1)
                 self.assertFalse(os.path.exists(out))
+
+    def crafted(self, name, entries):
+        image = self.data[:sfxfile.image_end(self.data)]
+        return self.damaged(name, sfxfile.build(image, entries))
+
+    def test_extract_replaces_existing_files_and_never_writes_through_them(self):
+        out = os.path.join(self.dir, "x")
+        os.makedirs(os.path.join(out, "Docs"))
+        victim = os.path.join(self.dir, "victim.txt")
+        with open(victim, "wb") as f:
+            f.write(b"outside")
+        os.link(victim, os.path.join(out, "setup.bat"))
+        with open(os.path.join(out, "Docs", "Read me.txt"), "wb") as f:
+            f.write(b"an older and longer text")
+        result = inspect("--extract", out, self.sfx)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(victim, "rb") as f:
+            self.assertEqual(f.read(), b"outside")
+        self.assertTrue(os.stat(victim).st_mode & 0o200)
+        for rel in ("setup.bat", "Docs/Read me.txt"):
+            with open(os.path.join(out, rel), "rb") as f:
+                self.assertEqual(f.read(), self.files[rel], rel)
+        self.assertNotEqual(os.stat(victim).st_ino, os.stat(os.path.join(out, "setup.bat")).st_ino)
+
+    def test_extract_never_writes_over_the_sfx_file(self):
+        folder = os.path.join(self.dir, "own")
+        os.makedirs(folder)
+        sfx = os.path.join(folder, "t.exe")
+        data = sfxfile.write(sfx, self.data[:sfxfile.image_end(self.data)],
+                             [sfxfile.Entry("a.txt", b"1"), sfxfile.Entry("t.exe", b"MZ", is_exe=1)])
+        linked = os.path.join(self.dir, "linked")
+        os.makedirs(linked)
+        os.link(sfx, os.path.join(linked, "t.exe"))
+        for target in (folder, linked):
+            with self.subTest(target):
+                result = inspect("--extract", target, sfx)
+                self.assertEqual(result.returncode, 1, result.stdout)
+                self.assertIn("t.exe: The process cannot access the file because it is being "
+                              "used by another process (error 32)", result.stderr)
+                with open(sfx, "rb") as f:
+                    self.assertEqual(f.read(), data)
+
+    def test_extract_opens_no_fifo_and_never_waits(self):
+        for rel in ("at-file/setup.bat", "at-folder/Docs", "as-dir"):
+            with self.subTest(rel):
+                fifo = os.path.join(self.dir, rel)
+                os.makedirs(os.path.dirname(fifo), exist_ok=True)
+                os.mkfifo(fifo)
+                out = os.path.join(self.dir, rel.split("/")[0])
+                result = subprocess.run([INSPECT, "--extract", out, self.sfx],
+                                        capture_output=True, text=True, timeout=20)
+                self.assertEqual(result.returncode, 1, result.stdout)
+                self.assertTrue(stat.S_ISFIFO(os.lstat(fifo).st_mode))
+
+    def test_listing_escapes_what_could_forge_lines_or_reach_the_terminal(self):
+        # A control character makes the name unsafe, so the walk stops there; the refusal names
+        # the entry with its control characters escaped.
+        forged = "a.txt\nentry * 1 b.txt\nstatus sound"
+        path = self.crafted("forge", [sfxfile.Entry(forged, b"1"),
+                                      sfxfile.Entry(b"\x1b[2J.txt", b"2", is_exe=1)])
+        result = inspect_bytes(path)
+        self.assertEqual(result.returncode, 1)
+        lines = result.stdout.decode("utf-8").splitlines()
+        self.assertEqual([line for line in lines if line.startswith("entry ")], [])
+        self.assertEqual([line for line in lines if line.startswith("status")], [lines[-1]])
+        self.assertTrue(lines[-1].startswith("status refused "), lines[-1])
+        self.assertIn('"a.txt<0A>entry * 1 b.txt<0A>status sound"', lines[-1])
+        self.assertNotIn(b"\x1b", result.stdout + result.stderr)
+        # Bytes that do not convert and "<" itself are escaped in an entry's line.
+        name = b"[2J<\x81\xe9.txt"
+        path = self.crafted("odd", [sfxfile.Entry(name, b"2", is_exe=1)])
+        lines = inspect_bytes(path).stdout.decode("utf-8").splitlines()
+        self.assertIn("entry * 1 2020-05-17 13:45:30 00000020 %08X [2J<3C><81>\u00e9.txt"
+                      % sfxfile.byte_sum(name, b"2"), lines)
+
+    def test_json_is_valid_utf8_for_any_path(self):
+        folder = os.path.join(self.dir.encode(), b"caf\xe9\x1b")
+        os.makedirs(folder)
+        path = os.path.join(folder, b"t.exe")
+        shutil.copy(self.sfx, path)
+        doc = json.loads(inspect_bytes("--json", path).stdout.decode("utf-8"))
+        self.assertTrue(doc["file"].endswith("caf\ufffd\x1b/t.exe"), doc["file"])
+        text = inspect_bytes(path).stdout.decode("utf-8")
+        self.assertIn("caf<E9><1B>/t.exe\n", text)
+        self.assertIn(b"caf<E9><1B>/t.exe: sound", inspect_bytes("--verify", path).stdout)
+
+    def test_verify_refuses_names_that_windows_cannot_create(self):
+        names = {"a*b.txt": "a*b.txt", "q?.txt": "q?.txt", "|": "|", "<": "<3C>", '"': '"',
+                 "x" * 300: "x" * 300, "con.txt": "con.txt", "tab\there": "tab<09>here"}
+        for name, shown in names.items():
+            with self.subTest(name):
+                path = self.crafted("name", [sfxfile.Entry("a.txt", b"1"),
+                                             sfxfile.Entry(name, b"2", is_exe=1)])
+                result = inspect("--verify", path)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn('entry 2 "%s" at offset' % shown, result.stderr)
+                if "\t" not in name:  # the runtime module's own check may come first
+                    self.assertIn("(error 123)", result.stderr)
+                    self.assertIn("a name Windows cannot create", result.stderr)
+                out = os.path.join(self.dir, "never")
+                self.assertEqual(inspect_bytes("--extract", out, path).returncode, 1)
+                self.assertFalse(os.path.exists(out))
+
+    def test_help(self):
+        result = inspect("--help")
+        self.assertEqual(result.returncode, 0)
+        self.assertTrue(result.stdout.startswith("usage: packrig-inspect"), result.stdout)
+        self.assertEqual(result.stderr, "")
 
     def test_usage_and_missing_file(self):
         self.assertEqual(inspect().returncode, 2)

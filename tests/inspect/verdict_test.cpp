@@ -13,9 +13,21 @@
 
 namespace {
 
+// Windows, as the runtime module meets it, cannot create the names that the builders refuse.
+struct WindowsHost : sfxtest::MemoryHost {
+    size_t workDirLength = 0;
+    bool CreateOutput(const char* path) {
+        if (!inspect::BuilderNameProblem(path + workDirLength).empty()) {
+            lastError = 123; // ERROR_INVALID_NAME
+            return false;
+        }
+        return MemoryHost::CreateOutput(path);
+    }
+};
+
 // The runtime module's checks and unpack loop, in its order, on an in-memory file.
 uint32_t RuntimeVerdict(const std::string& file) {
-    sfxtest::MemoryHost host;
+    WindowsHost host;
     host.archive = file;
     static uint8_t buffer[payload::kChunkSize];
     sfx::RunState run;
@@ -27,6 +39,7 @@ uint32_t RuntimeVerdict(const std::string& file) {
     if ((r = sfx::ReadArchiveId(host, run)).code != 0 || (r = sfx::CheckPayload(host, run)).code)
         return r.code;
     sfx::SetWorkDir(run, "C:\\TEMP");
+    host.workDirLength = sfx::TextLength(run.workDir);
     if ((r = sfx::SeekTo(host, run.imageEnd + 11)).code != 0 ||
         (r = sfx::UnpackEntries(host, run, buffer)).code != 0)
         return r.code;
@@ -190,7 +203,73 @@ TEST(VerdictTest, ListsAnUnterminatedFileButRefusesIt) {
     EXPECT_EQ(r.code, sfx::kBadFormat);
     EXPECT_EQ(r.entries.size(), 1u);
     EXPECT_EQ(inspect::Reason(r, "/x/t.exe"),
-              "/x/t.exe is not a valid Win32 application (error 193)");
+              "/x/t.exe is not a valid Win32 application (error 193): cut short at offset 1066: "
+              "no terminator behind the last entry");
+}
+
+// Every refusal names the entry (counted from 1, its header's offset) and the rule it breaks.
+// The first entry's header is at 1035: the image's 0x400 bytes and the identifier's 11.
+TEST(VerdictTest, RefusalsSayWhichEntryAndWhy) {
+    using sfxtest::ArchiveBuilder;
+    auto withName = [](const std::string& name) {
+        return ArchiveBuilder().Entry("a.txt", "1").Entry(name, "2", 1).Build();
+    };
+    std::string sound = withName("b.txt");
+    std::string badSum = sound;
+    badSum[badSum.size() - 22] ^= 1; // the data byte of "b.txt"
+    const std::string bad = "is not a valid Win32 application (error 193): ";
+    const std::string invalid =
+        "The filename, directory name, or volume label syntax is incorrect (error 123): ";
+    const std::string character =
+        "a name Windows cannot create (Name holds a character that Windows does not allow in "
+        "file names)";
+    const std::string b2 = "entry 2 \"";
+    const std::string at = "\" at offset 1062: ";
+    struct Case {
+        std::string file, reason;
+    } cases[] = {
+        {"MZ", "t.exe " + bad + "no PE image with section data"},
+        {ArchiveBuilder().ImageOnly() + "12345", "t.exe " + bad +
+                                                     "cut short at offset 1029: no identifier "
+                                                     "behind the image, which ends at offset 1024"},
+        {sound.substr(0, 1070), "t.exe " + bad +
+                                    "cut short at offset 1070: entry 2 at offset "
+                                    "1062 runs past the end of the file"},
+        {ArchiveBuilder().Entry("a.txt", "1").RawHeader(1, -1, 0, 1, 0).Build(),
+         "t.exe " + bad + "entry 2 at offset 1062: impossible header (name length -1, size 0)"},
+        {ArchiveBuilder().Entry("a.txt", "", 1).Build(), "t.exe " + bad + "no entry holds data"},
+        {ArchiveBuilder().Entry("a.txt", "1").Build(),
+         "t.exe " + bad + "no entry is marked as the program to start"},
+        {badSum, "t.exe " + bad + b2 + "b.txt" + at + "checksum does not match the name and data"},
+        {withName("..\\x"), "t.exe " + bad + b2 + "..\\x" + at +
+                                "unsafe name, which would reach outside the folder it unpacks "
+                                "into"},
+        {withName("a*b.txt"), "a*b.txt: " + invalid + b2 + "a*b.txt" + at + character},
+        {withName("d\\q?.txt"), "d\\q?.txt: " + invalid + b2 + "d\\q?.txt" + at + character},
+        {withName("|"), "|: " + invalid + b2 + "|" + at + character},
+        {withName("<"), "<3C>: " + invalid + b2 + "<3C>" + at + character},
+        {withName("\""), "\": " + invalid + b2 + "\"" + at + character},
+        {withName("dir.\\b"), "dir.\\b: " + invalid + b2 + "dir.\\b" + at +
+                                  "a name Windows cannot create (Name ends in a dot or a blank, "
+                                  "which Windows does not allow)"},
+        {withName("Aux.txt"), "Aux.txt: " + invalid + b2 + "Aux.txt" + at +
+                                  "a name Windows cannot create (Name is a device name that "
+                                  "Windows reserves)"},
+        {withName(std::string(242, 'n')),
+         std::string(242, 'n') + ": " + invalid + b2 + std::string(242, 'n') + at +
+             "a name Windows cannot create (Name is longer than 241 characters, the most that a "
+             "Windows path leaves below the working folder)"},
+    };
+    EXPECT_TRUE(InspectVerdict(sound, false) == 0);
+    EXPECT_EQ(InspectVerdict(withName(std::string(241, 'n')), false), 0u);
+    for (const Case& c : cases) {
+        for (bool listing : {false, true}) {
+            StringSource source(c.file);
+            inspect::Sink nothing;
+            inspect::Inspection r = inspect::Inspect(source, nothing, "", listing);
+            EXPECT_EQ(inspect::Reason(r, "t.exe"), c.reason) << (listing ? "listing" : "verify");
+        }
+    }
 }
 
 } // namespace

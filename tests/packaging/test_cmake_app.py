@@ -1,9 +1,11 @@
 """examples/cmake-app against the installed CMake package: `cmake --install` into a scratch
-prefix, then one configure and build of the example give an SFX file that wears the example
-program's icon and version (read with the tests' PE reader), that the installed packrig-inspect
-finds sound, is built again exactly when its tree changes, is byte-identical
-across builds under SOURCE_DATE_EPOCH, and runs under wine; its COMPRESS twin is a compressed SFX
-file that is sound and runs as well."""
+prefix, then one configure and build of a copy of the example give an SFX file that wears the
+example program's icon and version (read with the tests' PE reader), that the installed
+packrig-inspect finds sound, is built again exactly when its tree or its data file changes or
+the SOURCE_DATE_EPOCH of the build changes, is byte-identical across builds under
+SOURCE_DATE_EPOCH (also from scratch, with the time zone, locale, umask, build folder, order of
+creation, date and user varied), and runs under wine; its COMPRESS twin is a compressed SFX file
+that is sound and runs as well."""
 
 import json
 import os
@@ -49,12 +51,15 @@ class CmakeAppTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.dir = tempfile.mkdtemp(prefix="packrig-cmake-app-")
+        os.chmod(cls.dir, 0o755)  # a second user builds from the prefix too
         cls.prefix = os.path.join(cls.dir, "prefix")
         cls.app = os.path.join(cls.dir, "app")
+        cls.example = os.path.join(cls.dir, "example")
+        shutil.copytree(EXAMPLE, cls.example)
         subprocess.run([CMAKE, "--install", BUILD, "--prefix", cls.prefix, "--component",
                         "builder"], check=True, stdout=subprocess.DEVNULL)
         env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
-        subprocess.run([CMAKE, "-S", EXAMPLE, "-B", cls.app, "-G", "Ninja",
+        subprocess.run([CMAKE, "-S", cls.example, "-B", cls.app, "-G", "Ninja",
                         "-DCMAKE_PREFIX_PATH=" + cls.prefix], check=True, env=env,
                        stdout=subprocess.DEVNULL)
         cls.sfx = os.path.join(cls.app, "cmake-app-setup.exe")
@@ -100,6 +105,12 @@ class CmakeAppTest(unittest.TestCase):
             f.write("A second line.\n")
         self.assertTrue(self.build())
         self.assertIn(b"A second line.", self.entries()[b"greeting.txt"].data)
+        # The example's own data file is copied into the tree by the build.
+        with open(os.path.join(self.example, "greeting.txt"), "a") as f:
+            f.write("An edit of the example.\n")
+        self.assertTrue(self.build())
+        self.assertIn(b"An edit of the example.", self.entries()[b"greeting.txt"].data)
+        self.assertFalse(self.build())
         added = os.path.join(self.tree, "added.txt")
         with open(added, "w") as f:
             f.write("added\n")
@@ -131,6 +142,21 @@ class CmakeAppTest(unittest.TestCase):
         self.assertEqual(self.rebuilt_bytes(), self.rebuilt_bytes(SOURCE_DATE_EPOCH=epoch))
         self.reconfigure("-USOURCE_DATE_EPOCH")
 
+    def test_3b_a_changed_epoch_packs_again_without_a_change_of_the_tree(self):
+        self.build()
+        self.assertFalse(self.build())
+        # The README's "Reproduce it" line on a tree already built.
+        self.assertTrue(self.build(SOURCE_DATE_EPOCH="1700000000"))
+        with open(self.sfx, "rb") as f:
+            first = f.read()
+        self.assertFalse(self.build(SOURCE_DATE_EPOCH="1700000000"))
+        self.assertTrue(self.build(SOURCE_DATE_EPOCH="1700000002"))
+        self.assertTrue(self.build(SOURCE_DATE_EPOCH="1700000000"))
+        with open(self.sfx, "rb") as f:
+            self.assertEqual(f.read(), first)
+        self.assertTrue(self.build())
+        self.assertFalse(self.build())
+
     def test_4_sfx_file_runs_under_wine(self):
         if not can_run_32bit():
             self.skipTest("32-bit programs cannot run here")
@@ -156,5 +182,85 @@ class CmakeAppTest(unittest.TestCase):
         self.assertEqual(result.returncode, 41, result.stdout + result.stderr)
 
 
+    def test_5_varied_builds_from_scratch_give_the_same_bytes(self):
+        """Configures and builds two fresh copies of the example with the time zone, the locale,
+        the umask, the build folder, the order in which the example's files were created, the
+        date and the user all varied between the two."""
+        reference = self.build_from_scratch("build", "forward", 0o022, {"TZ": "UTC", "LC_ALL": "C"})
+        env = {"TZ": "Pacific/Kiritimati", "LC_ALL": "fr_FR.UTF-8", "LANG": "de_DE.UTF-8"}
+        prefix = []
+        if shutil.which("faketime"):
+            prefix += ["faketime", "2031-07-15 12:00:00"]
+            env["NO_FAKE_STAT"] = "1"
+        else:
+            print("packaging_cmake_app: the date is not varied: faketime is missing",
+                  file=sys.stderr)
+        if os.geteuid() == 0 and shutil.which("setpriv"):
+            prefix = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + prefix
+        else:
+            print("packaging_cmake_app: the user is not varied: that needs root and setpriv",
+                  file=sys.stderr)
+        varied = self.build_from_scratch("a much/longer build path", "reversed", 0o077, env,
+                                         prefix)
+        self.assertEqual(varied, reference)
+
+    def build_from_scratch(self, path, order, umask, env_vars, prefix=()):
+        root = os.path.join(self.dir, "scratch-%s-%s" % (order, umask), path)
+        os.makedirs(root)
+        for d in (os.path.dirname(root), root):
+            os.chmod(d, 0o777)
+        env = {k: v for k, v in os.environ.items() if k not in ("TZ", "LC_ALL", "LANG")}
+        env.update(env_vars, SOURCE_DATE_EPOCH="1700000000")
+        result = subprocess.run([*prefix, CHILD_PYTHON, os.path.abspath(__file__), "--copy-and-build",
+                                 root, order, str(umask), self.prefix], env=env,
+                                capture_output=True, text=True, timeout=600)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        with open(os.path.join(root, "build", "cmake-app-setup.exe"), "rb") as f:
+            return f.read()
+
+    def test_6_codepage_reaches_the_builder(self):
+        project = os.path.join(self.dir, "codepage")
+        tree = os.path.join(project, "tree")
+        os.makedirs(tree)
+        for name in ("setup.bat", "\u0424\u0430\u0439\u043b.txt"):
+            with open(os.path.join(tree, name), "w") as f:
+                f.write(name)
+        with open(os.path.join(project, "CMakeLists.txt"), "w") as f:
+            f.write("cmake_minimum_required(VERSION 3.20)\nproject(codepage NONE)\n"
+                    "find_package(Packrig 3 REQUIRED)\n"
+                    "packrig_add_sfx(sfx SOURCE_DIR tree EXECUTABLE setup.bat OUTPUT sfx.exe "
+                    "CODEPAGE 1251)\n")
+        build = os.path.join(project, "build")
+        subprocess.run([CMAKE, "-S", project, "-B", build, "-G", "Ninja",
+                        "-DCMAKE_PREFIX_PATH=" + self.prefix], check=True,
+                       stdout=subprocess.DEVNULL)
+        subprocess.run([CMAKE, "--build", build], check=True, stdout=subprocess.DEVNULL)
+        names = [e.name for e in sfxfile.parse(os.path.join(build, "sfx.exe")).entries]
+        self.assertEqual(names, [b"setup.bat", "\u0424\u0430\u0439\u043b.txt".encode("cp1251")])
+
+
+# The child runs as a second user too, who may not reach an interpreter under root's home.
+CHILD_PYTHON = "/usr/bin/python3" if os.access("/usr/bin/python3", os.X_OK) else sys.executable
+
+
+def copy_and_build(root, order, umask, prefix):
+    """Run in a child process under the varied conditions: copies the example's files in
+    `order` with `umask`, then configures and builds the copy."""
+    os.umask(umask)
+    names = sorted(os.listdir(EXAMPLE), reverse=order == "reversed")
+    source = os.path.join(root, "example")
+    os.makedirs(source)
+    for name in names:
+        shutil.copyfile(os.path.join(EXAMPLE, name), os.path.join(source, name))
+    build = os.path.join(root, "build")
+    for command in ([CMAKE, "-S", source, "-B", build, "-G", "Ninja",
+                     "-DCMAKE_PREFIX_PATH=" + prefix], [CMAKE, "--build", build]):
+        if subprocess.run(command, stdout=subprocess.DEVNULL).returncode != 0:
+            sys.exit(1)
+    sys.exit(0)
+
+
 if __name__ == "__main__":
+    if len(sys.argv) == 6 and sys.argv[1] == "--copy-and-build":
+        copy_and_build(sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5])
     unittest.main(verbosity=2)

@@ -3,6 +3,7 @@ and the window's package apart; unpacked into a scratch root, the builder builds
 file there, and the window program is found beside it once its package is unpacked too."""
 
 import glob
+import gzip
 import os
 import shutil
 import subprocess
@@ -76,14 +77,42 @@ class DebTest(unittest.TestCase):
             self.assertIn("libqt6widgets6", depends)
 
     def test_builder_package_holds_its_files(self):
-        for rel in ("usr/share/man/man1/packrig.1", "usr/share/packrig/sfxhead.exe",
+        for rel in ("usr/share/man/man1/packrig.1.gz", "usr/share/packrig/sfxhead.exe",
                     "usr/share/packrig/sfxheadz.exe",
                     "usr/share/packrig/packrig.exe", "usr/share/cmake/Packrig/PackrigConfig.cmake",
-                    "usr/share/cmake/Packrig/PackrigAddSfx.cmake"):
+                    "usr/share/cmake/Packrig/PackrigAddSfx.cmake",
+                    "usr/share/doc/packrig/copyright", "usr/share/doc/packrig/changelog.gz"):
             self.assertTrue(os.path.isfile(os.path.join(self.root, rel)), rel)
+        self.assertEqual(os.path.isfile(os.path.join(
+            self.root, "usr/share/man/man1/packrig-inspect.1.gz")), INSPECT_BUILT)
         self.assertEqual(os.path.isfile(os.path.join(self.root, "usr/bin/packrig-inspect")),
                          INSPECT_BUILT)
         self.assertFalse(os.path.exists(os.path.join(self.root, "usr/libexec")))
+
+    def test_documents_compressed_as_debian_ships_them(self):
+        docs = glob.glob(os.path.join(self.root, "usr/share/man/man1/*"))
+        docs.append(os.path.join(self.root, "usr/share/doc/packrig/changelog.gz"))
+        for path in docs:
+            with open(path, "rb") as f:
+                head = f.read(10)
+            # gzip at level 9 (extra flags 2) with no stored name (flags 0) and no time stamp.
+            self.assertEqual((head[:4], head[4:8], head[8]), (b"\x1f\x8b\x08\x00", bytes(4), 2),
+                             path)
+        with gzip.open(docs[-1], "rt") as f:
+            first = f.readline()
+        self.assertEqual(first, "packrig (%s) unstable; urgency=medium\n" % VERSION)
+        with open(os.path.join(self.root, "usr/share/doc/packrig/copyright")) as f:
+            self.assertTrue(f.readline().startswith("Format: https://www.debian.org/doc/"))
+
+    @unittest.skipUnless(shutil.which("lintian"), "lintian is not installed")
+    def test_lintian_reports_no_errors(self):
+        packages = [self.builder] + ([self.window] if WINDOW_BUILT else [])
+        result = subprocess.run(["lintian", *packages], capture_output=True, text=True,
+                                timeout=300)
+        # 2 means that it reported errors, 1 that lintian itself failed.
+        self.assertIn(result.returncode, (0, 2), result.stderr)
+        errors = [line for line in result.stdout.splitlines() if line.startswith("E:")]
+        self.assertEqual(errors, [], result.stdout)
 
     def test_unpacked_builder_writes_a_sound_sfx_file(self):
         src = os.path.join(self.dir, "tree")
@@ -112,6 +141,15 @@ class DebTest(unittest.TestCase):
             inspect = os.path.join(self.root, "usr", "bin", "packrig-inspect")
             result = subprocess.run([inspect, "--verify", target], capture_output=True, text=True)
             self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+
+    def test_installed_programs_answer_version_without_the_window(self):
+        programs = ["packrig"] + (["packrig-inspect"] if INSPECT_BUILT else [])
+        for name in programs:
+            result = subprocess.run([os.path.join(self.root, "usr", "bin", name), "--version"],
+                                    env=NO_DISPLAY, capture_output=True, text=True,
+                                    stdin=subprocess.DEVNULL, timeout=60)
+            self.assertEqual((result.returncode, result.stdout, result.stderr),
+                             (0, "%s %s\n" % (name, VERSION), ""))
 
     def test_window_mode_finds_the_window_only_once_installed(self):
         result = self.packrig()

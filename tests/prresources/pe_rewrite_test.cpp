@@ -155,6 +155,26 @@ TEST(PeRewrite, ReadsResourcesPastAStaleVirtualSize) {
     EXPECT_FALSE(ReadResources(*cutImage));
 }
 
+// Growing the resources moves the sections behind them in memory. A section listed first but
+// placed at the top of the 32-bit address space would wrap around to a low address and cover the
+// new resources; the writer refuses such an image. The fuzzer found it with 0xFFFFFF00.
+TEST(PeRewrite, RefusesToMoveSectionsPastTheAddressSpace) {
+    auto program = ReadBytes(WinBin("sfxhead.exe"));
+    ASSERT_FALSE(program.empty());
+    auto image = *pe::ParsePeImage(program);
+    pe::WriteAt(std::span(program),
+                image.sectionTableOffset + offsetof(pe::SectionHeader, VirtualAddress),
+                uint32_t{0xFFFFF000});
+
+    auto fuzzed = ReadBytes(std::string(PRRES_SEEDS) + "/prres-rewrite-mismatch.bin");
+    ASSERT_FALSE(fuzzed.empty());
+    for (const auto* bytes : {&program, &fuzzed}) {
+        ResourceTable grown = TableOf(*bytes);
+        grown[ResourceKey::Id(14)][ResourceKey::Text(u"MAINICON")][0x409].bytes.assign(5000, 7);
+        EXPECT_FALSE(ReplaceResources(*bytes, grown));
+    }
+}
+
 TEST(PeRewrite, RefusesSignedImages) {
     auto bytes = ReadBytes(WinBin("sfxhead.exe"));
     ASSERT_FALSE(bytes.empty());

@@ -9,6 +9,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 struct RecordingHost {
     std::map<std::string, std::vector<std::string>> folders; // listing of each folder
     std::vector<std::string> calls;
@@ -35,7 +37,7 @@ TEST(ScheduleCleanup, FilesInOrderThenFoldersDepthFirstThenWorkDir) {
     RecordingHost host;
     host.folders["W\\"] = {"a", "b"};
     host.folders["W\\a\\"] = {"deep"};
-    std::string unpacked = "W\\a\\deep\\1.txt\rW\\2.txt\rW\\b\\3.txt\r";
+    std::string unpacked = "W\\a\\deep\\1.txt\0W\\2.txt\0W\\b\\3.txt\0"s;
     char scratch[64];
     sfx::ScheduleCleanup(host, unpacked.data(), unpacked.size(), " W ", scratch, sizeof scratch);
     EXPECT_EQ(Deletions(host),
@@ -59,10 +61,21 @@ TEST(ScheduleCleanup, NothingWithoutWorkDirAndOnlyWorkDirWithoutFiles) {
 
 TEST(ScheduleCleanup, UnterminatedTailIsNotAPath) {
     RecordingHost host;
-    std::string unpacked = "W\\1\rW\\half";
+    std::string unpacked = "W\\1\0W\\half"s;
     char scratch[64];
     sfx::ScheduleCleanup(host, unpacked.data(), unpacked.size(), "W\\", scratch, sizeof scratch);
     EXPECT_EQ(Deletions(host), (std::vector<std::string>{"W\\1", "W"}));
+}
+
+// A path holding CR or LF is one path: a crafted name must not yield a second path outside the
+// working folder.
+TEST(ScheduleCleanup, ControlCharactersDoNotSplitAPath) {
+    RecordingHost host;
+    std::string unpacked = "W\\a\r\\tmp\\victim\\v.txt\0W\\b\n\\x\0"s;
+    char scratch[64];
+    sfx::ScheduleCleanup(host, unpacked.data(), unpacked.size(), "W\\", scratch, sizeof scratch);
+    EXPECT_EQ(Deletions(host),
+              (std::vector<std::string>{"W\\a\r\\tmp\\victim\\v.txt", "W\\b\n\\x", "W"}));
 }
 
 } // namespace

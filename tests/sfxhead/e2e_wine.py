@@ -18,8 +18,8 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
 import sfxfile  # noqa: E402
 from sfxfile import Entry  # noqa: E402
-from wineharness import (Display, has_xvfb, run_with_box, stop_wine, wine_env,  # noqa: E402,F401
-                         windows_path)
+from wineharness import (Display, exit_unless_wine_starts, has_xvfb,  # noqa: E402,F401
+                         run_with_box, stop_wine, wine_env, windows_path)
 
 WIN_DIR = os.environ.get("PACKRIG_WIN_DIR", "")
 PREFIX = os.environ.get("WINEPREFIX", "")
@@ -193,6 +193,34 @@ class CleanupRegistryTest(SfxTestCase):
                          sorted([root + "\\bin"] + [root + "\\d%02d" % d for d in range(20)]))
         self.assertTrue(os.access(os.path.join(work_dir(), "d01", "f0001.txt"), os.W_OK))
 
+    def test_damaged_values_keep_their_entries_and_get_whole_pairs(self):
+        old, x, y = "\\??\\C:\\old", "\\??\\C:\\x", "\\??\\C:\\y"
+        units = lambda text: text.encode("utf-16-le")  # noqa: E731
+        shapes = {  # the value's bytes, and the entries (pairs) it holds once closed
+            "odd length": (units(old + "\0\0") + b"Z", [old, "Z"]),
+            "last string open": (units(x + "\0" + y), [x]),
+            "last pair open": (units(x + "\0" + y + "\0" + old + "\0"), [x, old]),
+        }
+        for shape, (held, kept) in shapes.items():
+            with self.subTest(shape):
+                regfile = os.path.join(self.dir, "held.reg")
+                # A version 5 file, in UTF-16, takes hex(7) bytes as they are.
+                with open(regfile, "w", encoding="utf-16", newline="\r\n") as f:
+                    f.write("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\%s]\n"
+                            "\"PendingFileRenameOperations\"=hex(7):%s\n"
+                            % (self.SESSION_MANAGER[5:], ",".join("%02x" % b for b in held)))
+                imported = subprocess.run([WINE, "regedit", "/s", windows_path(regfile)],
+                                          env=wine_env(), timeout=120)
+                self.assertEqual(imported.returncode, 0)
+                result = run_sfx(self.write(self.recorder_entries(exit_code=0)))
+                self.assertEqual(result.returncode, 0, result.stdout)
+                deletions = pending_deletions()
+                self.assertEqual(deletions[:len(kept)], kept)
+                ours = deletions[len(kept):]
+                self.assertTrue(ours and ours[-1].endswith("\\~sfx" + ID), deletions)
+                self.assertTrue(all(d.startswith("\\??\\C:\\") for d in ours), deletions)
+        self.reg("delete", "/f")
+
     def test_a_value_of_another_type_is_left_alone(self):
         self.reg("add", "/t", "REG_SZ", "/d", "not a list", "/f")
         result = run_sfx(self.write(self.recorder_entries(exit_code=0)))
@@ -267,6 +295,28 @@ class RefusalTest(SfxTestCase):
                 self.assertRefused(path)
         self.assertEqual(glob.glob(os.path.join(temp_dir(), "..", "..", "escaped.txt")), [])
         self.assertFalse(os.path.exists(os.path.join(temp_dir(), "escaped.txt")))
+
+    def test_control_characters_in_a_name_reach_nothing_outside(self):
+        # "a" CR "\tmp\...": a list that separated paths with CR read the part after it as a
+        # path of its own on the current drive (here Z:, the Linux root).
+        victim_dir = tempfile.mkdtemp(prefix="victim-", dir="/tmp")
+        victim = os.path.join(victim_dir, "v.txt")
+        with open(victim, "wb") as f:
+            f.write(b"keep me")
+        os.chmod(victim, 0o444)
+        try:
+            for control in ("\r", "\n", "\t", "\x1f"):
+                with self.subTest(repr(control)):
+                    name = "a" + control + victim.replace("/", "\\")
+                    path = self.write([Entry(name, b"x")] + self.recorder_entries())
+                    self.assertRefused(path)
+                    self.assertEqual(os.listdir(work_dir()) if os.path.isdir(work_dir()) else [],
+                                     [])
+                    self.assertEqual(os.stat(victim).st_mode & 0o777, 0o444)
+                    tail = victim.replace("/", "\\")
+                    self.assertEqual([d for d in pending_deletions() if d.endswith(tail)], [])
+        finally:
+            shutil.rmtree(victim_dir, ignore_errors=True)
 
 
 @unittest.skipUnless(has_xvfb(), "needs Xvfb")
@@ -382,11 +432,7 @@ class TinyTempDrive:
 
 
 def main():
-    probe = subprocess.run([WINE, "--version"], stdout=subprocess.PIPE,
-                           stderr=subprocess.STDOUT)
-    if probe.returncode != 0:
-        print("skipped: wine cannot start here:", probe.stdout.decode(errors="replace"))
-        sys.exit(77)
+    exit_unless_wine_starts()
     os.makedirs(WORK, exist_ok=True)
     unittest.main()
 

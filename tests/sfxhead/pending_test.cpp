@@ -29,7 +29,7 @@ bool Add(sfx::PendingList& list, std::u16string path) {
 }
 
 bool Close(sfx::PendingList& list, std::u16string held) {
-    return list.Close(reinterpret_cast<const uint16_t*>(held.data()), held.size());
+    return list.Close(held.data(), held.size() * 2);
 }
 
 using namespace std::string_literals;
@@ -54,6 +54,36 @@ TEST(PendingList, NothingHeldOrAnEmptyValue) {
         EXPECT_TRUE(Add(list, u"C:\\W"));
         EXPECT_TRUE(Close(list, held));
         EXPECT_EQ(Units(list), u"\\??\\C:\\W\0\0\0"s);
+    }
+}
+
+// A damaged value keeps every entry it holds, and the run's pairs follow it whole: a stray odd
+// byte, an open string and an open pair are closed first; what follows the list's end is none.
+TEST(PendingList, DamagedValuesAreClosedBeforeTheRunsPairs) {
+    struct Case {
+        const char* shape;
+        std::string held; // the value's bytes
+        std::u16string front;
+    };
+    auto bytes = [](std::u16string units) {
+        return std::string(reinterpret_cast<const char*>(units.data()), units.size() * 2);
+    };
+    const std::u16string old = u"\\??\\C:\\old"s;
+    const std::u16string rename = u"\\??\\C:\\x\0\\??\\C:\\y"s;
+    for (const Case& c : {
+             Case{"odd length, stray zero", bytes(old + u"\0\0"s) + '\0', old + u"\0\0"s},
+             Case{"odd length, stray letter", bytes(old + u"\0\0"s) + 'Z', old + u"\0\0Z\0\0"s},
+             Case{"odd length inside a string", bytes(old).substr(0, 5), u"\\??\0\0"s},
+             Case{"last string open", bytes(rename), rename + u"\0"s},
+             Case{"only string open", bytes(old), old + u"\0\0"s},
+             Case{"last pair open", bytes(old + u"\0"s), old + u"\0\0"s},
+             Case{"pairs without the list's end", bytes(old + u"\0\0"s), old + u"\0\0"s},
+             Case{"bytes after the list's end", bytes(old + u"\0\0\0junk\0"s), old + u"\0\0"s},
+         }) {
+        sfx::PendingList list(Grow);
+        EXPECT_TRUE(Add(list, u"C:\\W\\a"));
+        EXPECT_TRUE(list.Close(c.held.data(), c.held.size())) << c.shape;
+        EXPECT_EQ(Units(list), c.front + u"\\??\\C:\\W\\a\0\0\0"s) << c.shape;
     }
 }
 

@@ -30,8 +30,8 @@ TEST(FormatSize, PicksTheUnitByMagnitudeAndRounds) {
 
 // Decimal digits come from a division by ten in 16-bit steps: check it across every magnitude.
 TEST(FormatInteger, WritesEveryMagnitude) {
-    std::vector<int64_t> values = {0, 9, 10, 65535, 65536, 655359, 4294967295LL, 4294967296LL,
-                                   INT64_MAX, INT64_MIN, -1};
+    std::vector<int64_t> values = {
+        0, 9, 10, 65535, 65536, 655359, 4294967295LL, 4294967296LL, INT64_MAX, INT64_MIN, -1};
     for (int64_t v = 1; v <= INT64_MAX / 7; v = v * 7 + 3)
         values.insert(values.end(), {v, -v, v * 7 - 1});
     for (int64_t v : values) {
@@ -130,6 +130,17 @@ TEST(IsSafeEntryName, RefusesNamesThatCouldLeaveIt) {
              "", "\\abs", "/abs", "C:\\x", "C:x", "a\\..", "..", "a\\..\\..\\b", "a/../b", "...\\x",
              "a\\.. \\b", "file:stream", std::string("a\0b", 3)})
         EXPECT_FALSE(Safe(name)) << name;
+}
+
+// Windows allows no control character in a name, and a CR once split a name into two paths.
+TEST(IsSafeEntryName, RefusesEveryControlCharacter) {
+    for (char c = 1; c < 0x20; ++c) {
+        std::string alone(1, c), inside = "a\x01\\tmp\\v.txt";
+        inside[1] = c;
+        EXPECT_FALSE(Safe(alone)) << int{c};
+        EXPECT_FALSE(Safe(inside)) << int{c};
+    }
+    EXPECT_TRUE(Safe("a\x7F\x80 \\b"));
 }
 
 } // namespace

@@ -4,6 +4,7 @@ private X display on which message boxes wait, and reading such a box with the b
 import os
 import subprocess
 import shutil
+import sys
 import time
 
 WINE = os.environ.get("WINE", "wine")
@@ -22,6 +23,15 @@ def wine_env(**extra):
     env.pop("DISPLAY", None)
     env.update(extra)
     return env
+
+
+def exit_unless_wine_starts():
+    """Ends the test with exit code 77 (skipped) where wine cannot start at all."""
+    probe = subprocess.run([WINE, "--version"], stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT)
+    if probe.returncode != 0:
+        print("skipped: wine cannot start here:", probe.stdout.decode(errors="replace"))
+        sys.exit(77)
 
 
 def stop_wine():

@@ -6,11 +6,13 @@ set -e
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../../build}
 build=$(cd "$build" && pwd)
-# Wine runs what the build tree's tests run: the shipped i686 programs under wine32
-# (PACKRIG_WINE_ARCH=win32) or their x86_64 twins under wine64 (see the top CMakeLists.txt).
-arch=$(sed -n 's/^PACKRIG_WINE_ARCH:[A-Z]*=//p' "$build/CMakeCache.txt")
-if [ "$arch" = win32 ]; then
-    export PACKRIG_WIN_DIR="$build/win/bin" WINE="${WINE:-wine}" WINEARCH="${WINEARCH:-win32}"
+# Wine runs what the build tree's tests run, as the build chose it (build/wine-mode.txt): the
+# shipped i686 programs under wine32, with the build's wine loader for them, or their x86_64
+# twins under wine64 (see the top CMakeLists.txt).
+if [ "$(cut -d: -f1 "$build/wine-mode.txt")" = win32 ]; then
+    wine32=$(sed -n 's/^PACKRIG_WINE32:[A-Z]*=//p' "$build/CMakeCache.txt")
+    export PACKRIG_WIN_DIR="$build/win/bin" WINE="${WINE:-${wine32:-wine}}"
+    export WINEARCH="${WINEARCH:-win32}"
 else
     export PACKRIG_WIN_DIR="$build/win64/bin" WINE="${WINE:-/usr/lib/wine/wine64}"
     export WINEARCH="${WINEARCH:-win64}"

@@ -451,6 +451,9 @@ class WindowQtTest : public QObject {
             auto* usage = help.findChild<QPlainTextEdit*>("mcmdline");
             text = usage->toPlainText();
             readOnly = usage->isReadOnly();
+            // The dialog takes the focus once it is activated, which a busy machine delays.
+            static_cast<void>(
+                QTest::qWaitFor([&] { return help.isAncestorOf(QApplication::focusWidget()); }));
             focus = QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : "";
             centre = help.geometry().center();
             usage->setFocus();
