@@ -13,7 +13,7 @@ bool IsSwitch(const std::string& arg) {
     return !arg.empty() && arg[0] == '-';
 }
 
-constexpr std::string_view kShortSwitches[] = {"o", "c", "h"};
+constexpr std::string_view kShortSwitches[] = {"o", "c", "h", "z"};
 
 bool IsShortSwitch(std::string_view arg) {
     return std::any_of(

@@ -42,6 +42,8 @@ TEST(IgnoredArguments, UnknownSwitchesAndPathsAfterTheThird) {
         Args ignored;
     } cases[] = {
         {{"-o", "-C", "-H", "src", "setup.exe", "out.exe"}, {}},
+        {{"-z", "-Z", "--codepage=1250", "src", "setup.exe", "out.exe"}, {}},
+        {{"-zh", "src", "setup.exe", "out.exe"}, {"-zh"}},
         {{"src", "-x", "setup.exe", "--overwrite", "out.exe", "extra", "-oc", "more"},
          {"-x", "--overwrite", "extra", "-oc", "more"}},
         {{"-", "--", "--o", "-/", "-hh", "--help=no"},
