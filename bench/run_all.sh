@@ -1,8 +1,8 @@
 #!/bin/sh
 # Every benchmark of Packrig in one run, printed as one Markdown table: building against tar cf,
 # zip -0 and cat with peak memory (bench/build_bench.sh), unpacking under wine against tar xf
-# (tests/sfxhead/bench_unpack.py), ByteSum against memcpy (bytesum_bench) and the size of the
-# shipped runtime module. Not a test: run it by hand on a quiet machine, after a build.
+# (tests/sfxhead/bench_unpack.py), ByteSum against memcpy (bytesum_bench) and the sizes of the
+# shipped runtime modules. Not a test: run it by hand on a quiet machine, after a build.
 #   sh bench/run_all.sh [build-dir]
 # Unpacking runs the Windows programs that the build chose for wine (build/wine-mode.txt): the
 # shipped i686 runtime module under wine32, or its x86_64 twin under wine64; PACKRIG_WIN_DIR and
@@ -60,6 +60,9 @@ rows.append(("ByteSum of 1 MiB (memcpy: %.1f GB/s)" % rates["Memcpy"], "%.1f GB/
              "%.2f x memcpy" % (rates["ByteSum"] / rates["Memcpy"]), ""))
 rows.append(("Runtime module `sfxhead.exe`, shipped i686", "%d bytes" % os.path.getsize(shipped),
              "", ""))
+decoding = os.path.join(os.path.dirname(shipped), "sfxheadz.exe")
+rows.append(("Decoding runtime module `sfxheadz.exe`, shipped i686",
+             "%d bytes" % os.path.getsize(decoding), "", ""))
 print("| Measure | Packrig | Ratio | Memory |")
 print("|---|---:|---:|---:|")
 for r in rows:

@@ -16,7 +16,8 @@
 
 namespace fpackrig {
 
-// The encoder's settings: liblzma's preset 9 with the dictionary of the stream at hand.
+// The encoder's settings: liblzma's preset 9 (with pb 0) and the dictionary of the stream at
+// hand.
 struct EncoderSettings {
     uint32_t dictSize = payload::kMaxDictionarySize;
 };

@@ -254,7 +254,8 @@ LZ_INLINE unsigned StateAfterLiteral(unsigned state) {
 
 // Decodes LZMA symbols into the window up to index `limit` (inside the current chunk); the last
 // match may be left partly copied. Corrupt on a distance beyond the history or on a read past
-// the chunk's bytes.
+// the chunk's bytes; a symbol is checked before any of its bytes is written, so that where a
+// stream fails does not depend on how its output is asked for.
 Status DecodeLzma(Decoder& d, uint32_t limit) {
     RangeDecoder rc{d.range, d.code, d.in + d.inPos};
     const uint8_t* const inEnd = d.in + d.inSize;
@@ -283,10 +284,6 @@ Status DecodeLzma(Decoder& d, uint32_t limit) {
         }
         if (pos >= limit)
             break;
-        if (rc.in > inEnd) {
-            status = Status::Corrupt;
-            break;
-        }
         const unsigned posState = position & pbMask;
         if (rc.Bit(p.isMatch[state][posState]) == 0) {
             const unsigned prev = full == 0 ? 0 : win[(pos == 0 ? windowSize : pos) - 1];
@@ -306,6 +303,10 @@ Status DecodeLzma(Decoder& d, uint32_t limit) {
             }
             while (symbol < 0x100)
                 symbol = (symbol << 1) | rc.Bit(probs[symbol]);
+            if (rc.in > inEnd) {
+                status = Status::Corrupt;
+                break;
+            }
             win[pos++] = static_cast<uint8_t>(symbol);
             ++position;
             if (full < windowSize)
@@ -324,7 +325,7 @@ Status DecodeLzma(Decoder& d, uint32_t limit) {
         } else {
             if (rc.Bit(p.isRepG0[state]) == 0) {
                 if (rc.Bit(p.isRep0Long[state][posState]) == 0) {
-                    if (rep0 >= full) {
+                    if (rep0 >= full || rc.in > inEnd) {
                         status = Status::Corrupt;
                         break;
                     }
@@ -356,15 +357,12 @@ Status DecodeLzma(Decoder& d, uint32_t limit) {
             state = state < kLiteralStates ? 8 : 11;
         }
         // Also refuses the end marker (all ones), which raw LZMA2 chunks never carry.
-        if (rep0 >= full) {
+        if (rep0 >= full || rc.in > inEnd) {
             status = Status::Corrupt;
             break;
         }
         len += kMatchMinLen;
     }
-    if (rc.in > inEnd)
-        status = Status::Corrupt;
-
     d.range = rc.range;
     d.code = rc.code;
     d.inPos = static_cast<uint32_t>(rc.in - d.in);

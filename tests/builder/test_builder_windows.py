@@ -125,17 +125,27 @@ class WindowsBuilderTest(TreeFixture):
         self.assertTrue(os.path.exists(self.target("codes.exe")))
 
     def test_missing_runtime_image_is_an_internal_error(self):
+        """Each module is missed only by the builds that need it: the plain one by plain builds,
+        the decoding one by -z builds."""
         with open(PACKRIG_EXE, "rb") as f:
             data = f.read()
-        name = "SFXHEAD".encode("utf-16-le")
-        self.assertEqual(data.count(name), 1)
-        broken = os.path.join(self.dir, "broken.exe")
-        with open(broken, "wb") as f:
-            f.write(data.replace(name, "SFXHEAX".encode("utf-16-le")))
-        result = run_windows_builder("-h", "-c", windows_path(self.src), "setup.bat",
-                                     windows_path(self.target("never.exe")), exe=broken)
-        self.assertEqual(result.returncode, 1)
-        self.assertFalse(os.path.exists(self.target("never.exe")))
+        for resource, switches, missed in (("SFXHEAD", [], True), ("SFXHEAD", ["-z"], False),
+                                           ("SFXHEADZ", ["-z"], True),
+                                           ("SFXHEADZ", [], False)):
+            with self.subTest(resource=resource, switches=switches):
+                # A resource name is its length in characters, then its UTF-16 characters. The
+                # names stay sorted ("SFXHEAA" < "SFXHEAD" < "SFXHEADA" < "SFXHEADZ"), as the
+                # lookup of the other one needs.
+                name = bytes([len(resource), 0]) + resource.encode("utf-16-le")
+                self.assertEqual(data.count(name), 1)
+                broken = os.path.join(self.dir, "broken.exe")
+                with open(broken, "wb") as f:
+                    f.write(data.replace(name, name[:-2] + "A".encode("utf-16-le")))
+                target = self.target("out-%s-%d.exe" % (resource, len(switches)))
+                result = run_windows_builder("-h", "-c", *switches, windows_path(self.src),
+                                             "setup.bat", windows_path(target), exe=broken)
+                self.assertEqual(result.returncode, 1 if missed else 0, result.stderr)
+                self.assertEqual(os.path.exists(target), not missed)
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root for a small tmpfs")
     def test_full_file_system_gives_exit_code_1(self):

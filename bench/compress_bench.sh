@@ -1,0 +1,142 @@
+#!/bin/sh
+# Sizes and times of compressed SFX files against tar, xz -9 and 7-Zip's -mx9 archive of the
+# same three trees, all measured in this one run; prints a Markdown table. Not a test: run it by
+# hand, after a build, on a quiet machine. Needs xz and 7zz (Debian package 7zip, for this
+# benchmark only); unpacking under wine is timed when the build has a wine prefix.
+#   sh bench/compress_bench.sh [build-dir [tree...]]
+# Trees named after the build folder are measured alone (default: app docs media); the scratch
+# folder is made under $PACKRIG_BENCH_TMP (default /var/tmp).
+# PACKRIG_BENCH_SCALE=N (default 1) takes every N-th file of "app" and 1/N of the bytes of "docs"
+# and "media", for a shorter run on a busy machine.
+# The trees, gathered from this machine's files:
+#   app    the i386 programs and DLLs that wine ships: `dpkg -L libwine:i386 | grep i386-windows`
+#   docs   /usr/share/doc, then Python's *.py files under /usr/lib/python3*, up to about 100 MB
+#   media  *.png, *.gz, *.jpg files anywhere on this file system (sorted by path, outside /proc,
+#          /sys, /tmp, /var/tmp and /work), up to about 50 MB
+# The program started by each SFX file is wine's hostname.exe, copied into docs and media.
+# Each tree is made, measured and removed in turn.
+set -eu
+build=$(realpath "${1:-build}")
+[ $# -gt 0 ] && shift
+trees=${*:-app docs media}
+scale=${PACKRIG_BENCH_SCALE:-1}
+packrig=$build/bin/packrig
+work=$(mktemp -d "${PACKRIG_BENCH_TMP:-/var/tmp}/packrig-compress.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+wine_dir=/usr/lib/i386-linux-gnu/wine/i386-windows
+starter=hostname.exe
+
+# Copies the files listed on stdin (absolute paths, one a line) into $1, keeping their paths.
+copy_listed() {
+    sed 's|^/||' | tar -C / --no-recursion -cf - -T - 2> /dev/null | tar -C "$1" -xf -
+}
+
+# Keeps the lines of stdin (file paths) while their sizes add up to at most $1 bytes.
+up_to_bytes() {
+    while IFS= read -r f; do
+        printf '%s\t%s\n' "$(stat -c %s "$f")" "$f"
+    done | awk -F '\t' -v cap="$1" '{ if (total + $1 > cap) exit; total += $1; print $2 }'
+}
+
+gather_app() {
+    dpkg -L libwine:i386 | grep "^$wine_dir/." | while IFS= read -r f; do
+        [ -f "$f" ] && echo "$f"
+    done | awk -v n="$scale" 'NR % n == 0'
+}
+
+gather_docs() {
+    { find /usr/share/doc -type f | sort; find /usr/lib/python3* -type f -name '*.py' | sort; } |
+        up_to_bytes $((100000000 / scale))
+}
+
+gather_media() {
+    find / -xdev \( -path /proc -o -path /sys -o -path /tmp -o -path /var/tmp -o -path /work \) \
+        -prune -o -type f \( -name '*.png' -o -name '*.gz' -o -name '*.jpg' \) -print | sort |
+        up_to_bytes $((50000000 / scale))
+}
+
+make_tree() {
+    mkdir -p "$work/$1"
+    "gather_$1" | copy_listed "$work/$1"
+    [ -n "$(starter_of "$work/$1")" ] || cp "$wine_dir/$starter" "$work/$1/$starter"
+}
+
+# Seconds taken by a command, output discarded.
+seconds() {
+    /usr/bin/time -f %e -o "$work/time.txt" "$@" > /dev/null 2>&1
+    cat "$work/time.txt"
+}
+
+size() {
+    stat -c %s "$1"
+}
+
+# Path of the starter program inside a tree, relative to the tree and with "\" between folders,
+# as the builder takes it to mark its entry.
+starter_of() {
+    (cd "$1" && find . -name "$starter" -type f | head -n 1 | sed 's|^\./||; s|/|\\|g')
+}
+
+# Seconds that an SFX file takes to unpack and run its program under wine, or "-" without wine.
+unpack_seconds() {
+    if [ ! -d "$WINEPREFIX" ] || ! command -v "$WINE" > /dev/null; then
+        echo -
+        return
+    fi
+    seconds "$WINE" "$1"
+}
+
+measure_tree() {
+    name=$1
+    tree=$work/$name
+    files=$(find "$tree" -type f | wc -l)
+    tar -C "$tree" -cf "$work/$name.tar" .
+    xz_time=$(seconds xz -9 -T1 -k "$work/$name.tar")
+    sz_time=$(seconds sh -c "cd '$tree' && 7zz a -mx9 '$work/$name.7z' . ")
+    exe=$(starter_of "$tree")
+    plain_time=$(seconds "$packrig" -h -o -c "$tree" "$exe" "$work/$name-plain.exe")
+    z_time=$(seconds "$packrig" -h -o -c -z "$tree" "$exe" "$work/$name-z.exe")
+    "$WINE" "$wine_dir/$starter" > /dev/null 2>&1 || true # wine server up before timing
+    plain_unpack=$(unpack_seconds "$work/$name-plain.exe")
+    z_unpack=$(unpack_seconds "$work/$name-z.exe")
+    echo "$name $files $(size "$work/$name.tar") $(size "$work/$name.tar.xz") $xz_time" \
+        "$(size "$work/$name.7z") $sz_time $(size "$work/$name-plain.exe") $plain_time" \
+        "$(size "$work/$name-z.exe") $z_time $plain_unpack $z_unpack" >> "$work/results.txt"
+    rm -f "$work/$name".* "$work/$name"-*.exe
+}
+
+export WINE=${WINE:-wine} WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
+export WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+for tree in $trees; do
+    make_tree "$tree"
+    measure_tree "$tree"
+    rm -rf "${work:?}/$tree"
+done
+
+python3 - "$work/results.txt" <<'PY'
+import sys
+rows = [line.split() for line in open(sys.argv[1])]
+def n(x): return "{:,}".format(int(x))
+def ratio(a, b): return "-" if "-" in (a, b) else "%.3f" % (float(a) / float(b))
+print("| Measure | " + " | ".join("%s (%s files)" % (r[0], n(r[1])) for r in rows) + " |")
+print("|---|" + "---:|" * len(rows))
+lines = [
+    ("tar of the tree, bytes", lambda r: n(r[2])),
+    ("xz -9 of the tar, bytes", lambda r: n(r[3])),
+    ("7zz a -mx9, bytes", lambda r: n(r[5])),
+    ("packrig -z, whole SFX file, bytes", lambda r: n(r[9])),
+    ("packrig -z / 7zz -mx9, size", lambda r: ratio(r[9], r[5])),
+    ("packrig -z / xz -9, size", lambda r: ratio(r[9], r[3])),
+    ("xz -9 -T1 time, s", lambda r: r[4]),
+    ("7zz a -mx9 time, s", lambda r: r[6]),
+    ("packrig -z build time, s", lambda r: r[10]),
+    ("packrig -z / xz -9, build time", lambda r: ratio(r[10], r[4])),
+    ("packrig (plain) build time, s", lambda r: r[8]),
+    ("plain SFX file, bytes", lambda r: n(r[7])),
+    ("unpack under wine, plain SFX, s", lambda r: r[11]),
+    ("unpack under wine, -z SFX, s", lambda r: r[12]),
+    ("unpack -z / plain", lambda r: ratio(r[12], r[11])),
+]
+for label, cell in lines:
+    print("| %s | %s |" % (label, " | ".join(cell(r) for r in rows)))
+PY
