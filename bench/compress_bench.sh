@@ -11,6 +11,7 @@
 # The trees, gathered from this machine's files:
 #   app    the i386 programs and DLLs that wine ships: `dpkg -L libwine:i386 | grep i386-windows`
 #   docs   /usr/share/doc, then Python's *.py files under /usr/lib/python3*, up to about 100 MB
+#          (of paths that differ only in case, the first: Windows holds one of them)
 #   media  *.png, *.gz, *.jpg files anywhere on this file system (sorted by path, outside /proc,
 #          /sys, /tmp, /var/tmp and /work), up to about 50 MB
 # The program started by each SFX file is wine's hostname.exe, copied into docs and media.
@@ -46,7 +47,7 @@ gather_app() {
 
 gather_docs() {
     { find /usr/share/doc -type f | sort; find /usr/lib/python3* -type f -name '*.py' | sort; } |
-        up_to_bytes $((100000000 / scale))
+        awk '!seen[tolower($0)]++' | up_to_bytes $((100000000 / scale))
 }
 
 gather_media() {
