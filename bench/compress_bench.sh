@@ -11,6 +11,7 @@
 # The trees, gathered from this machine's files:
 #   app    the i386 programs and DLLs that wine ships: `dpkg -L libwine:i386 | grep i386-windows`
 #   docs   /usr/share/doc, then Python's *.py files under /usr/lib/python3*, up to about 100 MB
+#          (of paths that differ only in case, the first: Windows holds one of them)
 #   media  *.png, *.gz, *.jpg files anywhere on this file system (sorted by path, outside /proc,
 #          /sys, /tmp, /var/tmp and /work), up to about 50 MB
 # The program started by each SFX file is wine's hostname.exe, copied into docs and media.
@@ -46,7 +47,7 @@ gather_app() {
 
 gather_docs() {
     { find /usr/share/doc -type f | sort; find /usr/lib/python3* -type f -name '*.py' | sort; } |
-        up_to_bytes $((100000000 / scale))
+        awk '!seen[tolower($0)]++' | up_to_bytes $((100000000 / scale))
 }
 
 gather_media() {
@@ -61,10 +62,11 @@ make_tree() {
     [ -n "$(starter_of "$work/$1")" ] || cp "$wine_dir/$starter" "$work/$1/$starter"
 }
 
-# Seconds taken by a command, output discarded.
+# Seconds taken by a command, output discarded. Its exit status is not looked at (7zz ends with
+# 1 on warnings about single files); a command that wrote nothing fails the size that follows.
 seconds() {
-    /usr/bin/time -f %e -o "$work/time.txt" "$@" > /dev/null 2>&1
-    cat "$work/time.txt"
+    /usr/bin/time -f %e -o "$work/time.txt" "$@" > /dev/null 2>&1 || true
+    tail -n 1 "$work/time.txt"
 }
 
 size() {
