@@ -29,6 +29,7 @@ if [ -n "$need_lzma" ]; then
     src_list=/etc/apt/sources.list.d/packrig-src.sources
     : > "$src_list.new"
     for f in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$f" ] || continue
         [ "$f" = "$src_list" ] || sed 's/^Types:.*$/Types: deb-src/' "$f" >> "$src_list.new"
         echo >> "$src_list.new"
     done
