@@ -702,7 +702,7 @@ Packed ReadPacked(const std::string& all, size_t imageSize) {
         data += e.stored.size();
         p.entries.push_back(e);
     }
-    EXPECT_EQ(pos, h.IndexSize);
+    EXPECT_EQ(pos, uint64_t{h.IndexSize});
     EXPECT_EQ(data, plain.size());
     return p;
 }
@@ -761,7 +761,7 @@ TEST_F(PackedPipeline, IndexAndDataMatchThePlainPayloadOfTheSameTree) {
     std::vector<Entry> plain = Entries();
     host_.events.clear();
     Packed packed = BuildPacked();
-    ASSERT_EQ(packed.header.EntryCount, plain.size());
+    ASSERT_EQ(uint32_t{packed.header.EntryCount}, plain.size());
     ASSERT_EQ(packed.entries.size(), plain.size());
     uint64_t dataSize = 0;
     for (size_t i = 0; i < plain.size(); ++i) {
@@ -781,8 +781,8 @@ TEST_F(PackedPipeline, IndexAndDataMatchThePlainPayloadOfTheSameTree) {
         }
         dataSize += plain[i].data.size();
     }
-    EXPECT_EQ(packed.header.DataSize, dataSize);
-    EXPECT_GE(packed.header.DictSize, packed.header.IndexSize + packed.header.DataSize);
+    EXPECT_EQ(uint64_t{packed.header.DataSize}, dataSize);
+    EXPECT_GE(uint32_t{packed.header.DictSize}, packed.header.IndexSize + packed.header.DataSize);
     std::string said = "packrig: compressed " +
                        std::to_string(packed.header.IndexSize + packed.header.DataSize) + " -> " +
                        std::to_string(packed.header.PackedSize) + " bytes, dictionary ";
