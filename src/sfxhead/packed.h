@@ -17,9 +17,6 @@
 
 namespace sfx {
 
-// Larger indexes are refused: no tree that fits a Windows drive needs one, and the index is held
-// in memory beside the window.
-inline constexpr uint64_t kMaxIndexSize = 64u << 20;
 // The smallest index record: header, a one-byte name, tail.
 inline constexpr uint64_t kMinRecordSize =
     sizeof(payload::TEntryHeader) + 1 + sizeof(payload::TPackedEntryTail);
@@ -74,7 +71,7 @@ inline bool HeaderFieldsFit(const payload::TPackedHeader& h) {
         if (h.Magic[i] != payload::kPackedMagic[i])
             return false;
     return h.DictSize != 0 && h.DictSize <= payload::kMaxDictionarySize && h.EntryCount != 0 &&
-           h.IndexSize <= kMaxIndexSize && h.IndexSize >= h.EntryCount * kMinRecordSize &&
+           h.IndexSize <= payload::kMaxIndexSize && h.IndexSize >= h.EntryCount * kMinRecordSize &&
            h.DataSize != 0 && h.DataSize <= uint64_t{h.EntryCount} * 0x7FFFFFFF &&
            h.PackedSize != 0;
 }

@@ -21,6 +21,9 @@ namespace payload {
 
 inline constexpr uint8_t kPackedMagic[4] = {'P', 'R', 'Z', '1'};
 inline constexpr uint32_t kMaxDictionarySize = 64u << 20; // the runtime refuses larger ones
+// The runtime holds the decoded index in memory beside the window and refuses a larger one; no
+// tree that fits a Windows drive needs one.
+inline constexpr uint64_t kMaxIndexSize = 64u << 20;
 
 enum PackedFilter : uint8_t {
     kFilterNone = 0,
@@ -29,14 +32,14 @@ enum PackedFilter : uint8_t {
 
 #pragma pack(push, 1)
 struct TPackedHeader {
-    uint8_t Magic[4];      // kPackedMagic: no plain entry header starts with these bytes
-    uint32_t DictSize;     // LZMA2 dictionary the decoder needs, at most kMaxDictionarySize
-    uint32_t EntryCount;   // records in the index
-    uint64_t IndexSize;    // bytes of the decoded index
-    uint64_t DataSize;     // bytes of entry data after the index: the unpacked size of the files
-    uint64_t PackedSize;   // bytes of the LZMA2 stream following this header
-    uint32_t PackedCrc;    // CRC-32 (IEEE 802.3, as zlib and xz) of the PackedSize stream bytes
-    uint32_t HeaderCrc;    // CRC-32 of the 40 bytes before this field
+    uint8_t Magic[4];    // kPackedMagic: no plain entry header starts with these bytes
+    uint32_t DictSize;   // LZMA2 dictionary the decoder needs, at most kMaxDictionarySize
+    uint32_t EntryCount; // records in the index
+    uint64_t IndexSize;  // bytes of the decoded index
+    uint64_t DataSize;   // bytes of entry data after the index: the unpacked size of the files
+    uint64_t PackedSize; // bytes of the LZMA2 stream following this header
+    uint32_t PackedCrc;  // CRC-32 (IEEE 802.3, as zlib and xz) of the PackedSize stream bytes
+    uint32_t HeaderCrc;  // CRC-32 of the 40 bytes before this field
 };
 
 struct TPackedEntryTail {

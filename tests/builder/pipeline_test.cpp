@@ -839,6 +839,36 @@ TEST_F(PackedPipeline, TargetInsideTheTreeIsNotStored) {
     EXPECT_EQ(packed.entries.size(), 6u);
 }
 
+// An index the runtime would refuse stops the build at the file that would pass the limit, and
+// leaves the target as it was; one record short of it builds. The names are as long as they
+// may be (241 characters), so that about 255,000 empty files reach the limit.
+TEST_F(PackedPipeline, TreesWhoseIndexTheRuntimeWouldRefuseFailTheBuild) {
+    const std::string folder(100, 'd');
+    fs::create_directories(root_ / "src" / folder);
+    const uint64_t record = sizeof(payload::TEntryHeader) + 241 + sizeof(payload::TPackedEntryTail);
+    ASSERT_EQ(BuildPacked().entries.size(), 6u);
+    const uint64_t fixture = ReadPacked(Target(), kImage.size()).header.IndexSize;
+    const uint64_t fitting = (payload::kMaxIndexSize - fixture) / record;
+    auto nameOf = [&](uint64_t i) {
+        std::string n = std::to_string(i);
+        return folder + "/" + std::string(140 - n.size(), 'f') + n;
+    };
+    for (uint64_t i = 0; i < fitting; ++i)
+        std::ofstream(root_ / "src" / nameOf(i));
+    Packed full = BuildPacked();
+    EXPECT_EQ(full.entries.size(), 6 + fitting);
+    EXPECT_LE(uint64_t{full.header.IndexSize}, payload::kMaxIndexSize);
+    const std::string built = Target();
+
+    std::ofstream(root_ / "src" / nameOf(fitting));
+    fpackrig::BuildResult result = Build("Setup.exe");
+    EXPECT_EQ(result.outcome, BuildOutcome::Failed);
+    EXPECT_NE(result.error.find("would exceed 64 MiB"), std::string::npos) << result.error;
+    EXPECT_NE(result.error.find(folder + "/fff"), std::string::npos) << result.error;
+    EXPECT_TRUE(Target() == built);
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+}
+
 TEST(PackedStream, X86ImagesAreRecognisedByTheirHeaders) {
     EXPECT_TRUE(fpackrig::IsX86Image(FakePeImage("")));
     EXPECT_TRUE(fpackrig::IsX86Image(FakePeImage("", 0x8664)));
@@ -856,6 +886,8 @@ TEST(PackedStream, DictionaryCoversTheStreamUpToTheLargestTheRuntimeTakes) {
     EXPECT_EQ(fpackrig::SettingsFor(5000).dictSize, 8192u);
     EXPECT_EQ(fpackrig::SettingsFor(3u << 20).dictSize, 3u << 20);
     EXPECT_EQ(fpackrig::SettingsFor(uint64_t{1} << 40).dictSize, payload::kMaxDictionarySize);
+    EXPECT_EQ(fpackrig::SettingsFor(3u << 20).encoderDictSize, 12u << 20);
+    EXPECT_EQ(fpackrig::SettingsFor(20u << 20).encoderDictSize, payload::kMaxDictionarySize);
 }
 
 } // namespace

@@ -215,7 +215,7 @@ TEST(PackedCheck, HostileIndexesAndHeadersAreRefusedBeforeAnythingIsMade) {
         {"more records than counted", {}, [](H& h) { h.EntryCount = 2; }},
         {"huge count", {}, [](H& h) { h.EntryCount = 0xFFFFFFFF; }},
         {"no records", {}, [](H& h) { h.EntryCount = 0; }},
-        {"index over the limit", {}, [](H& h) { h.IndexSize = sfx::kMaxIndexSize + 1; }},
+        {"index over the limit", {}, [](H& h) { h.IndexSize = payload::kMaxIndexSize + 1; }},
         {"data size larger", {}, [](H& h) { h.DataSize += 1; }},
         {"no data", {}, [](H& h) { h.DataSize = 0; }},
         {"dictionary over the limit",
