@@ -80,11 +80,17 @@ starter_of() {
 }
 
 # Seconds that an SFX file takes to unpack and run its program under wine, or "-" without wine.
+# Each run starts from the same state: no working folders of earlier runs and no clean-up
+# registered by them, since every run appends its files to one registry value that the next
+# run reads and writes again.
 unpack_seconds() {
     if [ ! -d "$WINEPREFIX" ] || ! command -v "$WINE" > /dev/null; then
         echo -
         return
     fi
+    rm -rf "$WINEPREFIX"/drive_c/users/*/Temp/~sfx*
+    "$WINE" reg delete 'HKLM\System\CurrentControlSet\Control\Session Manager' \
+        /v PendingFileRenameOperations /f > /dev/null 2>&1 || true
     seconds "$WINE" "$1"
 }
 
