@@ -34,12 +34,32 @@ std::string BuilderNameProblem(const std::string& name) {
     return {};
 }
 
-// The name check of the builders comes where Windows would fail: at the creation of the file.
-// The walk goes on, so that the listing shows every entry; the first such name refuses the file.
+// Windows holds one of two names that differ only in letter case: the later file would
+// overwrite the earlier one, or go into the earlier one's folder. The builders refuse such
+// trees. Returns the earlier spelling of the name or of one of its folders, or nothing. The
+// same spelling twice is left to the runtime module's rule: the later entry replaces the file.
+std::string Host::EarlierSpelling(const std::string& name) {
+    for (size_t end = name.find('\\');; end = name.find('\\', end + 1)) {
+        std::string part = name.substr(0, end);
+        auto [at, added] = spellings_.emplace(fsys::UpperStored(part), part);
+        if (!added && at->second != part)
+            return at->second;
+        if (end == std::string::npos)
+            return {};
+    }
+}
+
+// The name checks of the builders come where Windows would fail or lose a file: at the creation
+// of the file. The walk goes on, so that the listing shows every entry; the first such name
+// refuses the file.
 bool Host::CreateOutput(const char* path) {
     const char* rel = Relative(path);
     if (refusedNameEntry_ == 0) {
         nameProblem_ = BuilderNameProblem(rel);
+        if (nameProblem_.empty()) {
+            nameProblem_ = EarlierSpelling(rel);
+            refusedForCase_ = !nameProblem_.empty();
+        }
         if (!nameProblem_.empty()) {
             refusedNameEntry_ = out_.entries.size() + 1;
             refusedName_ = rel;
@@ -89,7 +109,8 @@ void* Host::AllocWindow(uint32_t n) {
 namespace {
 
 constexpr size_t kIdSize = sizeof(payload::ArchiveId);
-constexpr uint32_t kInvalidName = 123; // ERROR_INVALID_NAME, what Windows says to such names
+constexpr uint32_t kInvalidName = 123;   // ERROR_INVALID_NAME, what Windows says to such names
+constexpr uint32_t kAlreadyExists = 183; // ERROR_ALREADY_EXISTS: the name is taken
 
 // Steps of the runtime module's run up to the checking pass: the image end, the identifier.
 sfx::Outcome LocateAndReadId(Host& host, sfx::RunState& run, Inspection& out) {
@@ -200,9 +221,10 @@ void ExplainUnpacking(Inspection& out, const Host& host, const sfx::RunState& ru
 bool RefuseBuilderName(Inspection& out, const Host& host, int64_t offset) {
     if (host.RefusedNameEntry() == 0 || out.code != 0)
         return false;
-    out.code = kInvalidName;
+    out.code = host.RefusedForCase() ? kAlreadyExists : kInvalidName;
     out.subject = host.RefusedName();
-    NoteFault(out, Fault::WindowsName, host.RefusedNameEntry(), offset, host.RefusedName());
+    NoteFault(out, host.RefusedForCase() ? Fault::CaseClash : Fault::WindowsName,
+              host.RefusedNameEntry(), offset, host.RefusedName());
     out.faultDetail = host.NameProblem();
     return true;
 }
@@ -300,6 +322,8 @@ const char* SystemText(uint32_t code) {
         return "There is not enough space on the disk.";
     case 123:
         return "The filename, directory name, or volume label syntax is incorrect.";
+    case 183:
+        return "Cannot create a file when that file already exists.";
     case 193:
         return "%1 is not a valid Win32 application.";
     case 206:
@@ -378,6 +402,9 @@ std::string FaultText(const Inspection& r) {
         return entry + ": checksum does not match the name and data";
     case Fault::WindowsName:
         return entry + ": a name Windows cannot create (" + r.faultDetail + ")";
+    case Fault::CaseClash:
+        return entry + ": a name that differs from \"" + ShownStored(r.faultDetail) +
+               "\" only in letter case, and Windows holds only one of them";
     case Fault::NoProgram:
         return "no entry is marked as the program to start";
     case Fault::System:

@@ -7,6 +7,7 @@
 #include "archive.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +57,7 @@ enum class Fault {
     UnsafeName,       // a name that would reach outside the folder it unpacks into
     Checksum,         // an entry's checksum does not match its name and data
     WindowsName,      // a name that the builders refuse because Windows cannot create it
+    CaseClash,        // a name that differs from an earlier one only in letter case
     NoProgram,        // no entry is marked as the program to start
     System,           // a read or write failed with a system error
 };
@@ -104,9 +106,11 @@ class Host {
     // Entries whose names passed the runtime module's check, so far.
     size_t Recorded() const { return recorded_; }
     // The first entry whose name the builders would refuse, and why; entry 0 when none was.
+    // For a name that clashes with an earlier one, the problem is the earlier spelling.
     size_t RefusedNameEntry() const { return refusedNameEntry_; }
     const std::string& RefusedName() const { return refusedName_; }
     const std::string& NameProblem() const { return nameProblem_; }
+    bool RefusedForCase() const { return refusedForCase_; }
 
     // The path of the last marked entry, which RecordUnpacked takes out of the run state to tell
     // which entry carried the mark.
@@ -114,6 +118,7 @@ class Host {
 
   private:
     bool Track(bool ok, bool input);
+    std::string EarlierSpelling(const std::string& name);
     const char* Relative(const char* path) const { return path + sfx::TextLength(run_.workDir); }
 
     Source& source_;
@@ -128,6 +133,9 @@ class Host {
     size_t refusedNameEntry_ = 0;
     std::string refusedName_;
     std::string nameProblem_;
+    bool refusedForCase_ = false;
+    // Every folder and file name unpacked so far, by its upper case: the first spelling.
+    std::map<std::string, std::string> spellings_;
 };
 
 // Runs the runtime module's checks and unpack loop over `source` into `sink`, with `folder`

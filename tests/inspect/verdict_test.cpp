@@ -223,6 +223,8 @@ TEST(VerdictTest, RefusalsSayWhichEntryAndWhy) {
     const std::string character =
         "a name Windows cannot create (Name holds a character that Windows does not allow in "
         "file names)";
+    const std::string exists = "Cannot create a file when that file already exists (error 183): ";
+    const std::string onlyCase = "\" only in letter case, and Windows holds only one of them";
     const std::string b2 = "entry 2 \"";
     const std::string at = "\" at offset 1062: ";
     struct Case {
@@ -259,7 +261,16 @@ TEST(VerdictTest, RefusalsSayWhichEntryAndWhy) {
          std::string(242, 'n') + ": " + invalid + b2 + std::string(242, 'n') + at +
              "a name Windows cannot create (Name is longer than 241 characters, the most that a "
              "Windows path leaves below the working folder)"},
+        {withName("A.TXT"),
+         "A.TXT: " + exists + b2 + "A.TXT" + at + "a name that differs from \"a.txt" + onlyCase},
+        {withName("A.txt\\b"), "A.txt\\b: " + exists + b2 + "A.txt\\b" + at +
+                                   "a name that differs from \"a.txt" + onlyCase},
+        {ArchiveBuilder().Entry("D\\a.txt", "1").Entry("d\\b.txt", "2", 1).Build(),
+         "d\\b.txt: " + exists + b2 + "d\\b.txt\" at offset 1064: a name that differs from \"D" +
+             onlyCase},
     };
+    // The same spelling twice is the runtime module's to settle: the later entry replaces the file.
+    EXPECT_EQ(InspectVerdict(withName("a.txt"), false), 0u);
     EXPECT_TRUE(InspectVerdict(sound, false) == 0);
     EXPECT_EQ(InspectVerdict(withName(std::string(241, 'n')), false), 0u);
     for (const Case& c : cases) {
