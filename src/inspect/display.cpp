@@ -27,8 +27,9 @@ std::string ShownStored(std::string_view stored) {
     std::string out;
     for (char c : stored) {
         unsigned char byte = static_cast<unsigned char>(c);
-        std::string utf8 = prutils::ToUtf8(std::string_view(&c, 1), prutils::CodePage::Windows1252);
-        // 0x80-0x9F are printable characters in Windows-1252, not C1 controls.
+        std::string utf8 = prutils::ToUtf8(std::string_view(&c, 1), prutils::TargetCodePage());
+        // 0x80-0x9F are printable characters (or undefined) in the Windows code pages, not C1
+        // controls.
         if (byte < 0x20 || byte == 0x7F || byte == '<' || utf8 == kReplacement)
             AppendEscape(out, byte);
         else

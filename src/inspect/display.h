@@ -1,5 +1,6 @@
-// How packrig-inspect shows bytes it does not trust: stored names and identifiers (Windows-1252)
-// and the path of the SFX file (Linux bytes, UTF-8 when well made).
+// How packrig-inspect shows bytes it does not trust: stored names and identifiers (in the target
+// code page, Windows-1252 unless told) and the path of the SFX file (Linux bytes, UTF-8 when well
+// made).
 //
 // The text forms never carry a control character or an invalid UTF-8 sequence: such a byte is
 // shown as "<XX>", its value in two upper-case hexadecimal digits, and "<" itself as "<3C>".
@@ -12,8 +13,8 @@
 
 namespace inspect {
 
-// Stored bytes (Windows-1252) as UTF-8 text; control characters, DEL, "<" and the bytes that the
-// code page leaves undefined are escaped.
+// Stored bytes (of the target code page) as UTF-8 text; control characters, DEL, "<" and the bytes
+// that the code page leaves undefined are escaped.
 std::string ShownStored(std::string_view stored);
 
 // Bytes of a Linux path as UTF-8 text; control characters (C0, DEL and C1), "<" and the bytes of

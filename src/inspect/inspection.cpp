@@ -425,7 +425,7 @@ int64_t DataBytes(const Inspection& r) {
 } // namespace
 
 std::string Utf8Name(const std::string& stored) {
-    return prutils::ToUtf8(stored, prutils::CodePage::Windows1252);
+    return prutils::ToUtf8(stored, prutils::TargetCodePage());
 }
 
 std::string DosTimeText(uint32_t t) {

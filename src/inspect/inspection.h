@@ -160,7 +160,7 @@ std::string FormatJson(const Inspection& result, const std::string& path);
 // "YYYY-MM-DD HH:MM:SS" of an MS-DOS date and time.
 std::string DosTimeText(uint32_t dosTime);
 
-// Stored name bytes (Windows-1252) as UTF-8, for terminals and Linux file names.
+// Stored name bytes (of the target code page) as UTF-8, for terminals and Linux file names.
 std::string Utf8Name(const std::string& stored);
 
 } // namespace inspect

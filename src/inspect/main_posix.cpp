@@ -1,5 +1,6 @@
 // packrig-inspect: lists, verifies or unpacks an SFX file on Linux, reading it with the runtime
 // module's own payload code.
+#include "codepage.h"
 #include "display.h"
 #include "files_posix.h"
 #include "inspection.h"
@@ -8,7 +9,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -17,12 +20,14 @@ constexpr int kRefused = 1; // the runtime module would refuse the file, or unpa
 constexpr int kUsage = 2;   // bad arguments, or the file cannot be opened
 
 const char kUsageText[] =
-    "usage: packrig-inspect [--json | --verify | --extract <dir>] <sfxfile>\n"
+    "usage: packrig-inspect [--codepage=N] [--json | --verify | --extract <dir>] <sfxfile>\n"
     "       packrig-inspect --help | --version\n"
     "  (none)         list the identifier and every entry\n"
     "  --json         the same listing as JSON\n"
     "  --verify       check structure and checksums as the runtime module does\n"
-    "  --extract DIR  unpack into DIR after a successful check\n";
+    "  --extract DIR  unpack into DIR after a successful check\n"
+    "  --codepage=N   the names are in Windows code page N, as the builder was told\n"
+    "                 (1250, 1251, 1252, 1253, 1254 or 1257; 1252 when not given)\n";
 
 struct Options {
     enum class Mode { List, Json, Verify, Extract } mode = Mode::List;
@@ -30,8 +35,29 @@ struct Options {
     std::string folder;
 };
 
+// --codepage=N first: the code page that names are read, shown, compared and unpacked in.
+bool TakeCodePage(int argc, char** argv, int& i) {
+    constexpr std::string_view kSwitch = "--codepage=";
+    if (i >= argc || !std::string_view(argv[i]).starts_with(kSwitch))
+        return true;
+    std::string_view value = std::string_view(argv[i++]).substr(kSwitch.size());
+    std::optional<prutils::CodePage> codePage = prutils::CodePageNamed(value);
+    if (!codePage) {
+        std::fprintf(stderr,
+                     "packrig-inspect: --codepage=%.*s names no code page that names "
+                     "can be stored in; use one of %s.\n",
+                     static_cast<int>(value.size()), value.data(),
+                     prutils::CodePageNumbers().c_str());
+        return false;
+    }
+    prutils::SetTargetCodePage(*codePage);
+    return true;
+}
+
 bool ParseArguments(int argc, char** argv, Options& options) {
     int i = 1;
+    if (!TakeCodePage(argc, argv, i))
+        return false;
     if (i < argc && argv[i][0] == '-' && argv[i][1] == '-') {
         std::string option = argv[i++];
         if (option == "--json")

@@ -276,6 +276,27 @@ class InspectTest(unittest.TestCase):
                 self.assertEqual(inspect_bytes("--extract", out, path).returncode, 1)
                 self.assertFalse(os.path.exists(out))
 
+    def test_codepage_names_the_stored_names_encoding(self):
+        src = os.path.join(self.dir, "cyr")
+        os.makedirs(src)
+        for rel in ("setup.bat", "\u0414\u043e\u043a.txt"):
+            with open(os.path.join(src, rel), "wb") as f:
+                f.write(b"x")
+        sfx = os.path.join(self.dir, "cyr.exe")
+        built = subprocess.run([PACKRIG, "-o", "-c", "-h", "--codepage=1251", src, "setup.bat", sfx],
+                               capture_output=True, timeout=120)
+        self.assertEqual(built.returncode, 0, built.stderr)
+        self.assertIn("\u0414\u043e\u043a.txt", inspect("--codepage=1251", sfx).stdout)
+        self.assertIn("\u00c4\u00ee\u00ea.txt", inspect(sfx).stdout)  # the same bytes as 1252
+        doc = json.loads(inspect("--codepage=1251", "--json", sfx).stdout)
+        self.assertIn("\u0414\u043e\u043a.txt", [e["name"] for e in doc["entries"]])
+        out = os.path.join(self.dir, "unpacked")
+        self.assertEqual(inspect("--codepage=1251", "--extract", out, sfx).returncode, 0)
+        self.assertTrue(os.path.isfile(os.path.join(out, "\u0414\u043e\u043a.txt")))
+        wrong = inspect("--codepage=437", sfx)
+        self.assertEqual(wrong.returncode, 2)
+        self.assertIn("--codepage=437 names no code page", wrong.stderr)
+
     def test_help(self):
         result = inspect("--help")
         self.assertEqual(result.returncode, 0)
