@@ -92,6 +92,15 @@ class Pipeline : public ::testing::Test {
         std::ofstream(p, std::ios::binary) << data;
     }
 
+    // Runs `change` on the tree's file `rel` once the build has stored its first file.
+    void ChangeAfterFirstStoredFile(const std::string& rel,
+                                    std::function<void(const fs::path&)> change) {
+        host_.afterPump = [this, rel, change](int pump) {
+            if (pump == 3)
+                change(root_ / "src" / rel);
+        };
+    }
+
     fpackrig::BuildResult Build(const std::string& exe = "setup.exe", std::string target = "") {
         if (target.empty())
             target = (root_ / "out" / "sfx.exe").string();
@@ -401,10 +410,7 @@ TEST_F(Pipeline, TargetInsideTheSourceTreeIsNotStored) {
 TEST_F(Pipeline, FileThatShrinksAfterTheListingFailsTheBuild) {
     Write("a.exe", "MZ");
     Write("b.dat", std::string(5000, 'x'));
-    host_.afterPump = [&](int pump) {
-        if (pump == 3) // after the first stored file
-            fs::resize_file(root_ / "src" / "b.dat", 10);
-    };
+    ChangeAfterFirstStoredFile("b.dat", [](const fs::path& f) { fs::resize_file(f, 10); });
     fpackrig::BuildResult result = Build("a.exe");
     EXPECT_EQ(result.outcome, BuildOutcome::Failed);
     EXPECT_EQ(result.error, "Read beyond end of file");
@@ -414,10 +420,8 @@ TEST_F(Pipeline, FileThatShrinksAfterTheListingFailsTheBuild) {
 TEST_F(Pipeline, FileThatGrowsIsStoredWithItsListedSize) {
     Write("a.exe", "MZ");
     Write("b.dat", "12345");
-    host_.afterPump = [&](int pump) {
-        if (pump == 3)
-            std::ofstream(root_ / "src" / "b.dat", std::ios::app) << "678";
-    };
+    ChangeAfterFirstStoredFile("b.dat",
+                               [](const fs::path& f) { std::ofstream(f, std::ios::app) << "678"; });
     ASSERT_EQ(Build("a.exe").outcome, BuildOutcome::Built);
     EXPECT_EQ(Entries().at(1).data, "12345");
 }
@@ -425,10 +429,7 @@ TEST_F(Pipeline, FileThatGrowsIsStoredWithItsListedSize) {
 TEST_F(Pipeline, FileThatDisappearsFailsWithItsMessage) {
     Write("a.exe", "MZ");
     Write("b.dat", "gone soon");
-    host_.afterPump = [&](int pump) {
-        if (pump == 3)
-            fs::remove(root_ / "src" / "b.dat");
-    };
+    ChangeAfterFirstStoredFile("b.dat", [](const fs::path& f) { fs::remove(f); });
     fpackrig::BuildResult result = Build("a.exe");
     EXPECT_EQ(result.outcome, BuildOutcome::Failed);
     EXPECT_EQ(result.error, "File not found");
@@ -808,20 +809,15 @@ TEST_F(PackedPipeline, ReproducibleBuildsGiveTheSameBytesAndTheIdentifierFollows
 // the spill file never stays behind.
 TEST_F(PackedPipeline, FilesThatChangeDuringTheBuild) {
     flags_.Compress = true;
-    host_.afterPump = [&](int pump) {
-        if (pump == 3) // after the first stored file
-            fs::resize_file(root_ / "src" / "Setup.exe", 10);
-    };
+    ChangeAfterFirstStoredFile("Setup.exe", [](const fs::path& f) { fs::resize_file(f, 10); });
     fpackrig::BuildResult shrunk = Build("Setup.exe");
     EXPECT_EQ(shrunk.outcome, BuildOutcome::Failed);
     EXPECT_EQ(shrunk.error, "Read beyond end of file");
     EXPECT_EQ(Leftovers(), std::vector<std::string>{});
 
     Write("Setup.exe", FakePeImage("grows"));
-    host_.afterPump = [&](int pump) {
-        if (pump == 3)
-            std::ofstream(root_ / "src" / "Setup.exe", std::ios::app) << "more";
-    };
+    ChangeAfterFirstStoredFile(
+        "Setup.exe", [](const fs::path& f) { std::ofstream(f, std::ios::app) << "more"; });
     host_.pumps = 0;
     Packed packed = BuildPacked();
     ASSERT_EQ(packed.entries.size(), 6u);

@@ -229,16 +229,22 @@ class SameRulesTest(TreeFixture):
         self.assertEqual(sorted(os.listdir(work)), ["linux.exe", "plain.exe"])
         self.assertEqual(marked(os.path.join(work, "plain.exe")), [b"setup.bat"])
 
-    def test_times_outside_the_dos_range_are_clamped_alike(self):
-        src = os.path.join(self.dir, "range")
+    def dated_tree(self, folder, dates):
+        """A tree of files named as `dates`' keys, each holding its name, with the UTC times
+        given."""
+        src = os.path.join(self.dir, folder)
         os.makedirs(src, exist_ok=True)
-        dates = {"setup.bat": (1975, 6, 1, 12, 0, 0), "late.txt": (2110, 6, 1, 12, 0, 0),
-                 "inside.txt": (2000, 1, 2, 3, 4, 6)}
         for name, date in dates.items():
             with open(os.path.join(src, name), "wb") as f:
                 f.write(name.encode())
             stamp = calendar.timegm(date)
             os.utime(os.path.join(src, name), (stamp, stamp))
+        return src
+
+    def test_times_outside_the_dos_range_are_clamped_alike(self):
+        dates = {"setup.bat": (1975, 6, 1, 12, 0, 0), "late.txt": (2110, 6, 1, 12, 0, 0),
+                 "inside.txt": (2000, 1, 2, 3, 4, 6)}
+        src = self.dated_tree("range", dates)
         self.assertEqual(self.build_both(src, "setup.bat", TZ="UTC"), [(0, [b"setup.bat"])] * 2)
         expected = {b"setup.bat": (1980, 1, 1, 0, 0, 0), b"late.txt": (2107, 12, 31, 23, 59, 58),
                     b"inside.txt": (2000, 1, 2, 3, 4, 6)}
@@ -248,14 +254,8 @@ class SameRulesTest(TreeFixture):
             self.assertEqual(times, expected, name)
 
     def test_times_use_the_offset_in_force_now(self):
-        src = os.path.join(self.dir, "times")
-        os.makedirs(src)
         dates = {"setup.bat": (2024, 7, 1, 12, 0, 0), "winter.txt": (2024, 1, 15, 12, 0, 0)}
-        for name, date in dates.items():
-            with open(os.path.join(src, name), "wb") as f:
-                f.write(name.encode())
-            stamp = calendar.timegm(date)
-            os.utime(os.path.join(src, name), (stamp, stamp))
+        src = self.dated_tree("times", dates)
         os.environ["TZ"] = "Europe/Berlin"
         time.tzset()
         offset = time.localtime().tm_gmtoff
@@ -271,15 +271,9 @@ class SameRulesTest(TreeFixture):
                                  (name, entry.name))
 
     def test_reproducible_times_are_utc_in_every_time_zone(self):
-        src = os.path.join(self.dir, "utc")
-        os.makedirs(src)
         dates = {"setup.bat": (2024, 7, 1, 12, 0, 0), "winter.txt": (2024, 1, 15, 12, 0, 0),
                  "later.txt": (2024, 3, 9, 16, 0, 4)}
-        for name, date in dates.items():
-            with open(os.path.join(src, name), "wb") as f:
-                f.write(name.encode())
-            stamp = calendar.timegm(date)
-            os.utime(os.path.join(src, name), (stamp, stamp))
+        src = self.dated_tree("utc", dates)
         epoch = calendar.timegm((2024, 3, 9, 16, 0, 0))
         expected = {b"setup.bat": sfxfile.dos_time(2024, 3, 9, 16, 0, 0),
                     b"winter.txt": sfxfile.dos_time(2024, 1, 15, 12, 0, 0),

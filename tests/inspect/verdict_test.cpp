@@ -31,12 +31,8 @@ uint32_t RuntimeVerdict(const std::string& file) {
     host.archive = file;
     static uint8_t buffer[payload::kChunkSize];
     sfx::RunState run;
-    sfx::Outcome r = sfx::LocatePayload(host, run.imageEnd);
-    if (r.code != 0)
-        return r.code;
-    if (run.imageEnd == 0 || host.Size() <= run.imageEnd + 11)
-        return sfx::kBadFormat;
-    if ((r = sfx::ReadArchiveId(host, run)).code != 0 || (r = sfx::CheckPayload(host, run)).code)
+    sfx::Outcome r = sfxtest::ReadUpToIdentifier(host, run);
+    if (r.code != 0 || (r = sfx::CheckPayload(host, run)).code != 0)
         return r.code;
     sfx::SetWorkDir(run, "C:\\TEMP");
     host.workDirLength = sfx::TextLength(run.workDir);
@@ -55,13 +51,8 @@ uint32_t DecodingRuntimeVerdict(const std::string& file) {
     sfx::RunState run;
     sfx::PackedRun<sfxtest::MemoryHost> packed;
     packed.decoder = &decoder;
-    sfx::Outcome r = sfx::LocatePayload(host, run.imageEnd);
-    if (r.code != 0)
-        return r.code;
-    if (run.imageEnd == 0 || host.Size() <= run.imageEnd + 11)
-        return sfx::kBadFormat;
-    if ((r = sfx::ReadArchiveId(host, run)).code != 0 ||
-        (r = sfx::CheckPackedPayload(host, run, packed, buffer)).code != 0 ||
+    sfx::Outcome r = sfxtest::ReadUpToIdentifier(host, run);
+    if (r.code != 0 || (r = sfx::CheckPackedPayload(host, run, packed, buffer)).code != 0 ||
         (r = sfx::ReadPackedIndex(host, packed)).code != 0)
         return r.code;
     sfx::SetWorkDir(run, "C:\\TEMP");

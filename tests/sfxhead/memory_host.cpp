@@ -151,4 +151,13 @@ std::string PackedBuilder::Build(const std::function<void(payload::TPackedHeader
     return ArchiveBuilder().ImageOnly() + std::string(1, '\x0A') + "0012AB34CD" + header + stream;
 }
 
+sfx::Outcome ReadUpToIdentifier(MemoryHost& host, sfx::RunState& run) {
+    sfx::Outcome r = sfx::LocatePayload(host, run.imageEnd);
+    if (r.code == 0 && (run.imageEnd == 0 || host.Size() <= run.imageEnd + 11))
+        r = sfx::Fail(sfx::kBadFormat);
+    if (r.code == 0)
+        r = sfx::ReadArchiveId(host, run);
+    return r;
+}
+
 } // namespace sfxtest

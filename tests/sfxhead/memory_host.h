@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "archive.h"
 #include "packed_payload.h"
 #include "payload.h"
 
@@ -155,5 +156,9 @@ class PackedBuilder {
 
 // Raw LZMA2 stream of `data` (liblzma, preset 6, the given dictionary).
 std::string Lzma2Encode(const std::string& data, uint32_t dictSize);
+
+// The first steps of every run, as the runtime module takes them: the end of its image, a file
+// long enough for the identifier behind it, and the identifier.
+sfx::Outcome ReadUpToIdentifier(MemoryHost& host, sfx::RunState& run);
 
 } // namespace sfxtest

@@ -32,11 +32,7 @@ struct PackedWalk {
     }
 
     Outcome Check() {
-        Outcome r = sfx::LocatePayload(host, state->imageEnd);
-        if (r.code == 0 && (state->imageEnd == 0 || host.Size() <= state->imageEnd + 11))
-            r = sfx::Fail(kBadFormat);
-        if (r.code == 0)
-            r = sfx::ReadArchiveId(host, *state);
+        Outcome r = sfxtest::ReadUpToIdentifier(host, *state);
         if (r.code == 0)
             r = sfx::CheckPackedPayload(host, *state, packed, buffer.get());
         if (r.code == 0)
