@@ -82,14 +82,14 @@ StreamEncoder::~StreamEncoder() = default;
 fsys::IoResult StreamEncoder::Start(const EncoderSettings& settings) {
     lzma_options_lzma options{};
     if (lzma_lzma_preset(&options, 9))
-        return EncoderError(LZMA_OPTIONS_ERROR, settings.dictSize);
+        return EncoderError(LZMA_OPTIONS_ERROR, settings.encoderDictSize);
     options.dict_size = settings.encoderDictSize;
     options.pb = kPositionBits;
     lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
     state_->dictSize = settings.encoderDictSize;
     lzma_ret ret = lzma_raw_encoder(&state_->stream, filters);
     if (ret != LZMA_OK)
-        return EncoderError(ret, settings.dictSize);
+        return EncoderError(ret, settings.encoderDictSize);
     state_->stream.next_out = state_->out.data();
     state_->stream.avail_out = state_->out.size();
     return {};
