@@ -204,12 +204,15 @@ class PackedSink : public EntrySink {
         tail.Checksum = payload::ByteSum(name.data(), name.size());
         std::string head;
         head.reserve(kImageProbeSize);
+        uint64_t spillOffset = spill_.Position();
         if (IoResult failed =
                 spill_.Copy(in, inPath, static_cast<uint32_t>(header.Size), tail.Checksum, &head))
             return failed;
         tail.Filter = IsX86Image(head) ? payload::kFilterX86 : payload::kFilterNone;
+        size_t recordOffset = index_.size();
         AppendIndexRecord(index_, header, name, tail);
-        entries_.push_back({static_cast<uint32_t>(header.Size), tail.Filter});
+        entries_.push_back({spillOffset, static_cast<uint32_t>(header.Size), tail.Filter,
+                            recordOffset, index_.size() - recordOffset, StreamGroupKey(name)});
         dataSize_ += static_cast<uint32_t>(header.Size);
         position_ += sizeof(header) + name.size() + static_cast<uint32_t>(header.Size) +
                      payload::kChecksumSize;
@@ -217,11 +220,31 @@ class PackedSink : public EntrySink {
     }
 
     struct Planned {
+        uint64_t spillOffset;
         uint32_t size;
         uint8_t filter;
+        size_t recordOffset; // of its record in the walk's index
+        size_t recordSize;
+        std::string groupKey;
     };
-    const std::string& Index() const { return index_; }
     const std::vector<Planned>& Entries() const { return entries_; }
+    uint64_t IndexSize() const { return index_.size(); }
+    std::string_view Record(const Planned& entry) const {
+        return std::string_view(index_).substr(entry.recordOffset, entry.recordSize);
+    }
+
+    // The entries in the order of the stream: grouped by StreamGroupKey, in the walk's order
+    // within a group.
+    std::vector<const Planned*> StreamOrder() const {
+        std::vector<const Planned*> order;
+        order.reserve(entries_.size());
+        for (const Planned& entry : entries_)
+            order.push_back(&entry);
+        std::stable_sort(order.begin(), order.end(), [](const Planned* a, const Planned* b) {
+            return a->groupKey < b->groupKey;
+        });
+        return order;
+    }
     uint64_t DataSize() const { return dataSize_; }
 
   private:
@@ -515,14 +538,14 @@ std::string DictionaryText(uint32_t size) {
 }
 
 // The second pass of a compressed build: the index, then every entry's data from the spill
-// file, through the encoder into `out`; fills in `header`.
+// file, both in the stream's order, through the encoder into `out`; fills in `header`.
 IoResult EncodeStream(PayloadWriter& out, const std::string& spillPath, const PackedSink& sink,
                       BuildHost& host, payload::TPackedHeader& header) {
     fsys::InFile spill;
     if (IoResult failed = spill.Open(spillPath))
         return Concerning(failed, spillPath);
-    const std::string& index = sink.Index();
-    EncoderSettings settings = SettingsFor(index.size() + sink.DataSize());
+    const std::vector<const PackedSink::Planned*> order = sink.StreamOrder();
+    EncoderSettings settings = SettingsFor(sink.IndexSize() + sink.DataSize());
     uint32_t crc = 0;
     uint64_t packed = 0;
     StreamEncoder encoder([&](const uint8_t* data, size_t count) {
@@ -532,13 +555,18 @@ IoResult EncodeStream(PayloadWriter& out, const std::string& spillPath, const Pa
     });
     if (IoResult failed = encoder.Start(settings))
         return failed;
-    if (IoResult failed = encoder.Put(index.data(), index.size()))
-        return failed;
+    for (const PackedSink::Planned* entry : order) {
+        std::string_view record = sink.Record(*entry);
+        if (IoResult failed = encoder.Put(record.data(), record.size()))
+            return failed;
+    }
     std::vector<uint8_t> buffer(payload::kChunkSize);
-    for (const PackedSink::Planned& entry : sink.Entries()) {
-        EntryFeeder feeder(encoder, entry.filter == payload::kFilterX86);
-        for (uint32_t done = 0; done < entry.size;) {
-            uint32_t chunk = std::min<uint32_t>(entry.size - done, payload::kChunkSize);
+    for (const PackedSink::Planned* entry : order) {
+        if (IoResult failed = spill.SeekTo(entry->spillOffset))
+            return Concerning(failed, spillPath);
+        EntryFeeder feeder(encoder, entry->filter == payload::kFilterX86);
+        for (uint32_t done = 0; done < entry->size;) {
+            uint32_t chunk = std::min<uint32_t>(entry->size - done, payload::kChunkSize);
             if (IoResult failed = spill.ReadExact(buffer.data(), chunk))
                 return Concerning(failed, spillPath);
             if (IoResult failed = feeder.Put(buffer.data(), chunk))
@@ -554,7 +582,7 @@ IoResult EncodeStream(PayloadWriter& out, const std::string& spillPath, const Pa
     std::memcpy(header.Magic, payload::kPackedMagic, sizeof(header.Magic));
     header.DictSize = settings.dictSize;
     header.EntryCount = static_cast<uint32_t>(sink.Entries().size());
-    header.IndexSize = index.size();
+    header.IndexSize = sink.IndexSize();
     header.DataSize = sink.DataSize();
     header.PackedSize = packed;
     header.PackedCrc = crc;

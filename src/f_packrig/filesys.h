@@ -51,6 +51,8 @@ class InFile {
     IoResult Open(const std::string& path);
     // Reads exactly `count` bytes; fewer is a ShortRead.
     IoResult ReadExact(void* buffer, size_t count);
+    // Moves the read position to `offset` bytes from the file's start.
+    IoResult SeekTo(uint64_t offset);
     std::optional<FileIdentity> Identity() const;
 
   private:

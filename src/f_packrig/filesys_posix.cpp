@@ -255,6 +255,12 @@ IoResult InFile::ReadExact(void* buffer, size_t count) {
     return {};
 }
 
+IoResult InFile::SeekTo(uint64_t offset) {
+    if (lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) < 0)
+        return LastError();
+    return {};
+}
+
 std::optional<FileIdentity> InFile::Identity() const {
     struct stat st {};
     if (fstat(static_cast<int>(handle_), &st) != 0)

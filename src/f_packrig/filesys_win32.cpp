@@ -136,6 +136,14 @@ IoResult InFile::ReadExact(void* buffer, size_t count) {
     return {};
 }
 
+IoResult InFile::SeekTo(uint64_t offset) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(AsHandle(handle_), at, nullptr, FILE_BEGIN))
+        return LastError();
+    return {};
+}
+
 std::optional<FileIdentity> InFile::Identity() const {
     return IdentityOf(handle_);
 }

@@ -60,6 +60,22 @@ bool IsX86Image(std::string_view head) {
     return machine == kI386 || machine == kAmd64;
 }
 
+std::string StreamGroupKey(std::string_view storedName) {
+    size_t slash = storedName.rfind('\\');
+    std::string_view file =
+        slash == std::string_view::npos ? storedName : storedName.substr(slash + 1);
+    size_t dot = file.rfind('.');
+    std::string_view extension =
+        dot == std::string_view::npos || dot == 0 ? std::string_view() : file.substr(dot + 1);
+    std::string key;
+    key.reserve(extension.size() + 1 + file.size());
+    key.append(extension).append(1, '\0').append(file);
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return key;
+}
+
 void AppendIndexRecord(std::string& index, const payload::TEntryHeader& header,
                        std::string_view name, const payload::TPackedEntryTail& tail) {
     index.append(reinterpret_cast<const char*>(&header), sizeof(header));

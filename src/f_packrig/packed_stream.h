@@ -38,6 +38,12 @@ inline constexpr size_t kImageProbeSize = 4096;
 // files whose CALL and JMP targets the x86 converter makes repeat.
 bool IsX86Image(std::string_view head);
 
+// The key that places an entry in the stream: the extension of its file name, then the file
+// name, both with ASCII letters in lower case. Sorted by it, files alike sit together in the
+// window (every "copyright", every ".dll"); entries with the same key keep the walk's order.
+// It reads only the stored name, so both builders order a tree alike.
+std::string StreamGroupKey(std::string_view storedName);
+
 // Appends one index record: the entry header, the name, the tail.
 void AppendIndexRecord(std::string& index, const payload::TEntryHeader& header,
                        std::string_view name, const payload::TPackedEntryTail& tail);

@@ -12,7 +12,11 @@
 namespace sfx {
 
 struct AheadRing {
-    static constexpr uint32_t kSlots = 4;
+    // 16 MiB in all (uninitialised data, so no bytes of the module): a stream grouped by
+    // extension runs in long stretches of many small files, where writing is slower than
+    // decoding, and of large ones, where it is the other way round; a ring this deep lets the
+    // decoder run ahead through the first and the writer catch up in the second.
+    static constexpr uint32_t kSlots = 64;
     static constexpr uint32_t kSlotSize = 256u << 10;
 
     uint8_t data[kSlots][kSlotSize];

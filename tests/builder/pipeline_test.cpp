@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -756,31 +757,41 @@ class PackedPipeline : public Pipeline {
     }
 };
 
-// The index holds what a plain payload holds, entry by entry, and the data decodes to the files.
+// The index holds what a plain payload holds, entry for entry, grouped by extension and file
+// name, and the data decodes to the files.
 TEST_F(PackedPipeline, IndexAndDataMatchThePlainPayloadOfTheSameTree) {
+    Write("b/COPYRIGHT", "second in the walk");
+    Write("a/copyright", "first in the walk");
     ASSERT_EQ(Build("Setup.exe").outcome, BuildOutcome::Built);
-    std::vector<Entry> plain = Entries();
+    std::map<std::string, Entry> plain;
+    for (const Entry& entry : Entries())
+        plain[entry.name] = entry;
     host_.events.clear();
     Packed packed = BuildPacked();
     ASSERT_EQ(uint32_t{packed.header.EntryCount}, plain.size());
-    ASSERT_EQ(packed.entries.size(), plain.size());
+    std::vector<std::string> order;
+    for (const PackedEntry& e : packed.entries)
+        order.push_back(e.name);
+    EXPECT_EQ(order, (std::vector<std::string>{"a\\copyright", "b\\COPYRIGHT", "empty\\zero.bin",
+                                               "lib\\arm.dll", "lib\\x64.dll", "Setup.exe",
+                                               "MZ.txt", "lib\\notes.txt"}));
     uint64_t dataSize = 0;
-    for (size_t i = 0; i < plain.size(); ++i) {
-        const PackedEntry& e = packed.entries[i];
-        EXPECT_EQ(std::memcmp(&e.header, &plain[i].header, sizeof(e.header)), 0) << e.name;
-        EXPECT_EQ(e.name, plain[i].name);
+    for (const PackedEntry& e : packed.entries) {
+        ASSERT_EQ(plain.count(e.name), 1u) << e.name;
+        const Entry& p = plain[e.name];
+        EXPECT_EQ(std::memcmp(&e.header, &p.header, sizeof(e.header)), 0) << e.name;
         uint32_t checksum = e.tail.Checksum;
-        EXPECT_EQ(checksum, plain[i].checksum) << e.name;
+        EXPECT_EQ(checksum, p.checksum) << e.name;
         bool x86 = e.name == "Setup.exe" || e.name == "lib\\x64.dll";
         EXPECT_EQ(e.tail.Filter, x86 ? payload::kFilterX86 : payload::kFilterNone) << e.name;
         if (x86) {
-            EXPECT_TRUE(e.stored == LiblzmaX86(plain[i].data)) << e.name;
-            EXPECT_TRUE(e.stored != plain[i].data) << e.name;
-            EXPECT_TRUE(X86Decoded(e.stored) == plain[i].data) << e.name;
+            EXPECT_TRUE(e.stored == LiblzmaX86(p.data)) << e.name;
+            EXPECT_TRUE(e.stored != p.data) << e.name;
+            EXPECT_TRUE(X86Decoded(e.stored) == p.data) << e.name;
         } else {
-            EXPECT_TRUE(e.stored == plain[i].data) << e.name;
+            EXPECT_TRUE(e.stored == p.data) << e.name;
         }
-        dataSize += plain[i].data.size();
+        dataSize += p.data.size();
     }
     EXPECT_EQ(uint64_t{packed.header.DataSize}, dataSize);
     EXPECT_GE(uint32_t{packed.header.DictSize}, packed.header.IndexSize + packed.header.DataSize);
@@ -821,7 +832,8 @@ TEST_F(PackedPipeline, FilesThatChangeDuringTheBuild) {
     host_.pumps = 0;
     Packed packed = BuildPacked();
     ASSERT_EQ(packed.entries.size(), 6u);
-    EXPECT_TRUE(X86Decoded(packed.entries.back().stored) == FakePeImage("grows"));
+    ASSERT_EQ(packed.entries[3].name, "Setup.exe");
+    EXPECT_TRUE(X86Decoded(packed.entries[3].stored) == FakePeImage("grows"));
 }
 
 // The target and its spill file inside the tree are not stored.
@@ -875,6 +887,21 @@ TEST(PackedStream, X86ImagesAreRecognisedByTheirHeaders) {
     EXPECT_FALSE(fpackrig::IsX86Image(FakePeImage("").substr(0, 0x45)));
     EXPECT_FALSE(fpackrig::IsX86Image("MZ"));
     EXPECT_FALSE(fpackrig::IsX86Image(std::string(0x80, '\0')));
+}
+
+// Extensions group before file names, letters in either case alike; a leading dot starts a
+// name, not an extension, and folders play no part.
+TEST(PackedStream, EntriesGroupByExtensionThenFileName) {
+    using fpackrig::StreamGroupKey;
+    using namespace std::string_literals;
+    EXPECT_EQ(StreamGroupKey("Docs\\Read.Me.TXT"), "txt\0read.me.txt"s);
+    EXPECT_EQ(StreamGroupKey("a\\copyright"), StreamGroupKey("B\\COPYRIGHT"));
+    EXPECT_EQ(StreamGroupKey(".profile"), "\0.profile"s);
+    EXPECT_EQ(StreamGroupKey("name."), "\0name."s);
+    EXPECT_EQ(StreamGroupKey("dir.d\\file"), "\0file"s);
+    EXPECT_EQ(StreamGroupKey("\xC9T\xC9.DLL"), "dll\0\xC9t\xC9.dll"s);
+    EXPECT_LT(StreamGroupKey("z.dll"), StreamGroupKey("a.exe"));
+    EXPECT_LT(StreamGroupKey("z"), StreamGroupKey("a.dll"));
 }
 
 TEST(PackedStream, DictionaryCoversTheStreamUpToTheLargestTheRuntimeTakes) {
