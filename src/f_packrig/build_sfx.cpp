@@ -208,10 +208,12 @@ class PackedSink : public EntrySink {
         if (IoResult failed =
                 spill_.Copy(in, inPath, static_cast<uint32_t>(header.Size), tail.Checksum, &head))
             return failed;
-        tail.Filter = IsX86Image(head) ? payload::kFilterX86 : payload::kFilterNone;
+        const EntryConversion conversion =
+            ChooseConversion(head, static_cast<uint32_t>(header.Size));
+        tail.Filter = conversion.filter;
         size_t recordOffset = index_.size();
         AppendIndexRecord(index_, header, name, tail);
-        entries_.push_back({spillOffset, static_cast<uint32_t>(header.Size), tail.Filter,
+        entries_.push_back({spillOffset, static_cast<uint32_t>(header.Size), conversion.span,
                             recordOffset, index_.size() - recordOffset, StreamGroupKey(name)});
         dataSize_ += static_cast<uint32_t>(header.Size);
         position_ += sizeof(header) + name.size() + static_cast<uint32_t>(header.Size) +
@@ -222,7 +224,7 @@ class PackedSink : public EntrySink {
     struct Planned {
         uint64_t spillOffset;
         uint32_t size;
-        uint8_t filter;
+        payload::X86Span converted;
         size_t recordOffset; // of its record in the walk's index
         size_t recordSize;
         std::string groupKey;
@@ -564,7 +566,7 @@ IoResult EncodeStream(PayloadWriter& out, const std::string& spillPath, const Pa
     for (const PackedSink::Planned* entry : order) {
         if (IoResult failed = spill.SeekTo(entry->spillOffset))
             return Concerning(failed, spillPath);
-        EntryFeeder feeder(encoder, entry->filter == payload::kFilterX86);
+        EntryFeeder feeder(encoder, entry->converted);
         for (uint32_t done = 0; done < entry->size;) {
             uint32_t chunk = std::min<uint32_t>(entry->size - done, payload::kChunkSize);
             if (IoResult failed = spill.ReadExact(buffer.data(), chunk))

@@ -60,6 +60,16 @@ bool IsX86Image(std::string_view head) {
     return machine == kI386 || machine == kAmd64;
 }
 
+EntryConversion ChooseConversion(std::string_view head, uint32_t size) {
+    if (!IsX86Image(head))
+        return {};
+    const auto* bytes = reinterpret_cast<const uint8_t*>(head.data());
+    payload::X86Span code = payload::FindX86Code(bytes, static_cast<uint32_t>(head.size()), size);
+    if (code.begin < code.end)
+        return {payload::kFilterX86Code, code};
+    return {payload::kFilterX86, {0, size}};
+}
+
 std::string StreamGroupKey(std::string_view storedName) {
     size_t slash = storedName.rfind('\\');
     std::string_view file =
@@ -144,16 +154,19 @@ fsys::IoResult StreamEncoder::Run(bool finish) {
     }
 }
 
-EntryFeeder::EntryFeeder(StreamEncoder& encoder, bool x86) : encoder_(encoder), x86_(x86) {}
+EntryFeeder::EntryFeeder(StreamEncoder& encoder, payload::X86Span span)
+    : encoder_(encoder), span_(span) {}
 
 fsys::IoResult EntryFeeder::Put(const uint8_t* data, size_t count) {
-    if (!x86_)
+    if (span_.begin >= span_.end)
         return encoder_.Put(data, count);
     work_.append(reinterpret_cast<const char*>(data), count);
     uint8_t* bytes = reinterpret_cast<uint8_t*>(work_.data());
-    uint32_t done = payload::X86Convert(state_, bytes, static_cast<uint32_t>(work_.size()), true);
+    uint32_t done = payload::X86ConvertSpan(state_, span_, offset_, bytes,
+                                            static_cast<uint32_t>(work_.size()), true);
     fsys::IoResult failed = encoder_.Put(bytes, done);
     work_.erase(0, done);
+    offset_ += done;
     return failed;
 }
 

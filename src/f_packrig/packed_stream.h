@@ -31,12 +31,24 @@ struct EncoderSettings {
 // that, within the same limit.
 EncoderSettings SettingsFor(uint64_t streamSize);
 
-// How many of a file's first bytes decide whether it is a PE image.
-inline constexpr size_t kImageProbeSize = 4096;
+// How many of a file's first bytes decide whether it is a PE image and where its code lies.
+inline constexpr size_t kImageProbeSize = payload::kCodeProbeSize;
 
 // True when `head`, the first bytes of a file, starts a PE image of x86 or x86-64 code: the
 // files whose CALL and JMP targets the x86 converter makes repeat.
 bool IsX86Image(std::string_view head);
+
+// How an entry's data goes into the stream: its filter, and the bytes that the x86 converter
+// works on.
+struct EntryConversion {
+    uint8_t filter = payload::kFilterNone;
+    payload::X86Span span;
+};
+
+// The conversion for a file of `size` bytes that starts with `head`: an x86 image whose section
+// table names its code has only the code converted; one whose table lies beyond the probe, all
+// of its bytes; any other file none.
+EntryConversion ChooseConversion(std::string_view head, uint32_t size);
 
 // The key that places an entry in the stream: the extension of its file name, then the file
 // name, both with ASCII letters in lower case. Sorted by it, files alike sit together in the
@@ -72,18 +84,20 @@ class StreamEncoder {
     std::unique_ptr<State> state_;
 };
 
-// Feeds one entry's data to the encoder, passed through the x86 converter (from position 0)
-// when `x86` is set. Data arrives in pieces of any size; the converter's held-back bytes travel
-// to the next piece, and at the entry's end go out as they are.
+// Feeds one entry's data to the encoder, the bytes in `span` passed through the x86 converter
+// (from position 0 at the span's first byte). Data arrives in pieces of any size; the
+// converter's held-back bytes travel to the next piece, and at the entry's end go out as they
+// are.
 class EntryFeeder {
   public:
-    EntryFeeder(StreamEncoder& encoder, bool x86);
+    EntryFeeder(StreamEncoder& encoder, payload::X86Span span);
     fsys::IoResult Put(const uint8_t* data, size_t count);
     fsys::IoResult End();
 
   private:
     StreamEncoder& encoder_;
-    bool x86_;
+    payload::X86Span span_;
+    uint32_t offset_ = 0; // the entry's bytes handed to the encoder so far
     payload::X86State state_{};
     std::string work_; // the held-back bytes, then the piece being converted
 };

@@ -155,7 +155,7 @@ inline bool ReadIndexRecord(const uint8_t* index, uint64_t indexSize, uint64_t p
         if (static_cast<uint8_t>(rec.name[i]) < 0x20)
             return false;
     return IsSafeEntryName(rec.name, static_cast<size_t>(nameLength)) &&
-           rec.tail.Filter <= payload::kFilterX86;
+           rec.tail.Filter <= payload::kFilterX86Code;
 }
 
 // Every record sound, the records filling the index exactly, their sizes adding up to the data
@@ -204,33 +204,43 @@ inline void KeepHeldBytes(uint8_t* buffer, uint32_t from, uint32_t to) {
         buffer[i - from] = buffer[i];
 }
 
+// The bytes of an entry that the x86 converter went over, known once its first chunk (the
+// first payload::kChunkSize bytes, or all of them) is decoded into `head`.
+inline payload::X86Span ConvertedSpan(uint8_t filter, const uint8_t* head, uint32_t size) {
+    if (filter == payload::kFilterX86)
+        return payload::X86Span{0, size};
+    if (filter == payload::kFilterX86Code)
+        return payload::FindX86Code(head, size, size);
+    return payload::X86Span{};
+}
+
 // Decodes one entry's data into the open output file in chunks through `buffer`, converting it
-// back when the entry was x86-converted, adding every written chunk to `sum` and the progress.
+// back where the entry was x86-converted, adding every written chunk to `sum` and the progress.
 template <class Host>
 Outcome CopyPackedData(Host& host, RunState& run, PackedRun<Host>& packed, const IndexRecord& rec,
                        uint8_t* buffer, uint32_t& sum) {
     payload::X86State x86;
+    payload::X86Span span;
     uint32_t held = 0;
-    auto left = static_cast<uint32_t>(rec.header.Size);
-    while (left > 0) {
+    uint32_t written = 0;
+    const auto size = static_cast<uint32_t>(rec.header.Size);
+    for (uint32_t left = size; left > 0;) {
         uint32_t take = payload::kChunkSize - held;
         if (take > left)
             take = left;
         Outcome r = DecodeExactly(packed, buffer + held, take);
         if (r.code != 0)
             return r;
+        if (left == size)
+            span = ConvertedSpan(rec.tail.Filter, buffer, size);
         left -= take;
         uint32_t n = held + take;
-        uint32_t ready = n;
-        if (rec.tail.Filter == payload::kFilterX86) {
-            uint32_t final = payload::X86Convert(x86, buffer, n, false);
-            if (left > 0)
-                ready = final;
-        }
+        uint32_t ready = payload::X86ConvertSpan(x86, span, written, buffer, n, false);
         if (!host.WriteOutput(buffer, ready))
             return Fail(SystemCode(host, kDiskFull), Subject::EntryPath);
         sum += payload::ByteSum(buffer, ready);
         run.doneSize += ready;
+        written += ready;
         held = n - ready;
         KeepHeldBytes(buffer, ready, n);
         host.Progress();

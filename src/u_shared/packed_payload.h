@@ -7,7 +7,9 @@
 // The stream decodes to UnpackedSize bytes: first the index, EntryCount records of
 //   TEntryHeader (the fields of a plain entry), the name, TPackedEntryTail,
 // then the data of every entry, in index order, each entry's bytes passed through the x86
-// branch converter (start position 0 for each entry) when its tail says so. The checksum of an
+// branch converter when its tail says so: all of them, or only the code that the section table
+// in its first bytes names (FindX86Code), with the converter at position 0 at the first byte
+// converted. The checksum of an
 // entry is the ByteSum of its name and of its data as stored on disk (before any conversion),
 // exactly as in a plain payload.
 #pragma once
@@ -27,7 +29,8 @@ inline constexpr uint64_t kMaxIndexSize = 64u << 20;
 
 enum PackedFilter : uint8_t {
     kFilterNone = 0,
-    kFilterX86 = 1, // x86 branch converter on this entry's data
+    kFilterX86 = 1,     // x86 branch converter on all of this entry's data
+    kFilterX86Code = 2, // x86 branch converter on the code of this PE image only
 };
 
 #pragma pack(push, 1)

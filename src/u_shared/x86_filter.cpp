@@ -64,6 +64,17 @@ uint32_t MaskAfterGap(uint32_t mask, uint32_t gap) {
     return gap > 2 ? 0 : mask >> gap;
 }
 
+uint32_t ReadLe16(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8);
+}
+
+// PE layout: the DOS header names the PE signature's offset at 0x3C; the 20-byte file header
+// follows the signature, then the optional header, then 40-byte section headers.
+constexpr uint32_t kPeOffsetField = 0x3C;
+constexpr uint32_t kFileHeaderEnd = 24; // signature and file header
+constexpr uint32_t kSectionHeader = 40;
+constexpr uint32_t kCodeOrExecute = 0x00000020 | 0x20000000;
+
 } // namespace
 
 uint32_t X86Convert(X86State& state, uint8_t* buf, uint32_t len, bool encode) {
@@ -92,6 +103,45 @@ uint32_t X86Convert(X86State& state, uint8_t* buf, uint32_t len, bool encode) {
     state.pos += i;
     state.prevMask = mask;
     return i;
+}
+
+X86Span FindX86Code(const uint8_t* head, uint32_t headSize, uint32_t fileSize) {
+    const uint32_t n = headSize < kCodeProbeSize ? headSize : kCodeProbeSize;
+    if (n < kPeOffsetField + 4)
+        return {};
+    const uint32_t pe = ReadLe32(head + kPeOffsetField);
+    if (pe > n - kFileHeaderEnd)
+        return {};
+    const uint32_t sections = ReadLe16(head + pe + 6);
+    const uint32_t table = pe + kFileHeaderEnd + ReadLe16(head + pe + 20);
+    if (table > n || (n - table) / kSectionHeader < sections)
+        return {};
+    uint32_t begin = 0xFFFFFFFF;
+    uint32_t end = 0;
+    for (const uint8_t* s = head + table; s < head + table + sections * kSectionHeader;
+         s += kSectionHeader) {
+        const uint32_t rawSize = ReadLe32(s + 16);
+        const uint32_t rawStart = ReadLe32(s + 20);
+        if ((ReadLe32(s + 36) & kCodeOrExecute) == 0 || rawSize == 0 || rawStart >= fileSize)
+            continue;
+        const uint32_t rawEnd = rawSize > fileSize - rawStart ? fileSize : rawStart + rawSize;
+        begin = rawStart < begin ? rawStart : begin;
+        end = rawEnd > end ? rawEnd : end;
+    }
+    return end != 0 ? X86Span{begin, end} : X86Span{};
+}
+
+uint32_t X86ConvertSpan(X86State& state, X86Span span, uint32_t offset, uint8_t* buf, uint32_t len,
+                        bool encode) {
+    if (span.begin >= span.end || span.end <= offset)
+        return len;
+    const uint32_t from = span.begin > offset ? span.begin - offset : 0;
+    if (from >= len)
+        return len;
+    const uint32_t spanLeft = span.end - (offset + from);
+    const bool endsHere = spanLeft <= len - from;
+    const uint32_t done = X86Convert(state, buf + from, endsHere ? spanLeft : len - from, encode);
+    return endsHere ? len : from + done;
 }
 
 } // namespace payload

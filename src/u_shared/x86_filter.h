@@ -17,4 +17,28 @@ struct X86State {
 // next call. At the end of the data, bytes that were never returned as final stay as they are.
 uint32_t X86Convert(X86State& state, uint8_t* buf, uint32_t len, bool encode);
 
+// The bytes of a file that the converter works on: [begin, end), empty when begin == end.
+struct X86Span {
+    uint32_t begin = 0;
+    uint32_t end = 0;
+};
+
+// How many of a file's first bytes FindX86Code reads.
+inline constexpr uint32_t kCodeProbeSize = 4096;
+
+// The code of a PE image: from the first byte of its first section that holds code or may run,
+// to the last byte of its last such section, cut at the file's `fileSize`. Reads the section
+// table where the DOS header points, within the first kCodeProbeSize bytes of `head` (the
+// first `headSize` bytes of the file); empty when the table does not lie whole within them or
+// names no such section. Whether the file is an image of x86 code is the caller's to know.
+// Converting only the code leaves data, resources and debug records as they are, where the
+// converter would only disturb their bytes.
+X86Span FindX86Code(const uint8_t* head, uint32_t headSize, uint32_t fileSize);
+
+// Converts the part of buf[0..len) inside `span`, where buf[0] is the file's byte `offset`: the
+// converter starts at position 0 at the span's first byte. Returns how many leading bytes are
+// final, as X86Convert does; once the span ends inside the buffer, all of them are.
+uint32_t X86ConvertSpan(X86State& state, X86Span span, uint32_t offset, uint8_t* buf, uint32_t len,
+                        bool encode);
+
 } // namespace payload

@@ -9,6 +9,7 @@
 #include "packed_payload.h"
 #include "packed_stream.h"
 #include "payload.h"
+#include "pe_testdata.h"
 #include "x86_filter.h"
 
 #include <gtest/gtest.h>
@@ -670,10 +671,24 @@ std::string LiblzmaX86(const std::string& data) {
                      data.size());
 }
 
-std::string X86Decoded(std::string stored) {
+// The bytes that an entry's filter has the x86 converter work on, read from the file itself.
+payload::X86Span ConvertedSpan(const std::string& data, uint8_t filter) {
+    const auto size = static_cast<uint32_t>(data.size());
+    if (filter == payload::kFilterX86Code)
+        return payload::FindX86Code(reinterpret_cast<const uint8_t*>(data.data()), size, size);
+    return {0, filter == payload::kFilterX86 ? size : 0};
+}
+
+// `data` with the bytes of `span` as liblzma's x86 filter converts them alone.
+std::string LiblzmaX86Span(std::string data, payload::X86Span span) {
+    const size_t length = span.end - span.begin;
+    return data.replace(span.begin, length, LiblzmaX86(data.substr(span.begin, length)));
+}
+
+std::string X86Decoded(std::string stored, payload::X86Span span) {
     payload::X86State state;
-    payload::X86Convert(state, reinterpret_cast<uint8_t*>(stored.data()),
-                        static_cast<uint32_t>(stored.size()), false);
+    payload::X86ConvertSpan(state, span, 0, reinterpret_cast<uint8_t*>(stored.data()),
+                            static_cast<uint32_t>(stored.size()), false);
     return stored;
 }
 
@@ -741,7 +756,10 @@ class PackedPipeline : public Pipeline {
   protected:
     void SetUp() override {
         Pipeline::SetUp();
-        Write("Setup.exe", FakePeImage(CallHeavyCode(2'500'000)));
+        // Code from just before the first 1 MiB read chunk's end to past the second's.
+        Write("Setup.exe", petest::Headers({{0x200, 0xFFDF0, petest::kData},
+                                            {0xFFFF0, 0x140013, petest::kCode}}) +
+                               CallHeavyCode(2'500'000));
         Write("lib/x64.dll", FakePeImage(CallHeavyCode(3000), 0x8664));
         Write("lib/arm.dll", FakePeImage(CallHeavyCode(3000), 0x01C4));
         Write("lib/notes.txt", std::string(200000, 'n') + "end");
@@ -782,12 +800,17 @@ TEST_F(PackedPipeline, IndexAndDataMatchThePlainPayloadOfTheSameTree) {
         EXPECT_EQ(std::memcmp(&e.header, &p.header, sizeof(e.header)), 0) << e.name;
         uint32_t checksum = e.tail.Checksum;
         EXPECT_EQ(checksum, p.checksum) << e.name;
-        bool x86 = e.name == "Setup.exe" || e.name == "lib\\x64.dll";
-        EXPECT_EQ(e.tail.Filter, x86 ? payload::kFilterX86 : payload::kFilterNone) << e.name;
-        if (x86) {
-            EXPECT_TRUE(e.stored == LiblzmaX86(p.data)) << e.name;
+        const uint8_t filter = e.name == "Setup.exe"      ? payload::kFilterX86Code
+                               : e.name == "lib\\x64.dll" ? payload::kFilterX86
+                                                          : payload::kFilterNone;
+        EXPECT_EQ(e.tail.Filter, filter) << e.name;
+        if (filter != payload::kFilterNone) {
+            const payload::X86Span span = ConvertedSpan(p.data, filter);
+            EXPECT_EQ(span.end - span.begin,
+                      filter == payload::kFilterX86 ? p.data.size() : 0x140013u);
+            EXPECT_TRUE(e.stored == LiblzmaX86Span(p.data, span)) << e.name;
             EXPECT_TRUE(e.stored != p.data) << e.name;
-            EXPECT_TRUE(X86Decoded(e.stored) == p.data) << e.name;
+            EXPECT_TRUE(X86Decoded(e.stored, span) == p.data) << e.name;
         } else {
             EXPECT_TRUE(e.stored == p.data) << e.name;
         }
@@ -833,7 +856,9 @@ TEST_F(PackedPipeline, FilesThatChangeDuringTheBuild) {
     Packed packed = BuildPacked();
     ASSERT_EQ(packed.entries.size(), 6u);
     ASSERT_EQ(packed.entries[3].name, "Setup.exe");
-    EXPECT_TRUE(X86Decoded(packed.entries[3].stored) == FakePeImage("grows"));
+    const PackedEntry& grown = packed.entries[3];
+    EXPECT_TRUE(X86Decoded(grown.stored, ConvertedSpan(grown.stored, grown.tail.Filter)) ==
+                FakePeImage("grows"));
 }
 
 // The target and its spill file inside the tree are not stored.

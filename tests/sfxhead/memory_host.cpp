@@ -127,11 +127,15 @@ std::string PackedBuilder::Build(const std::function<void(payload::TPackedHeader
     std::string data;
     for (const Item& item : items_) {
         std::string converted = item.data;
-        if (item.filter == payload::kFilterX86) {
-            payload::X86State state;
-            payload::X86Convert(state, reinterpret_cast<uint8_t*>(converted.data()),
-                                static_cast<uint32_t>(converted.size()), true);
-        }
+        auto* bytes = reinterpret_cast<uint8_t*>(converted.data());
+        const auto size = static_cast<uint32_t>(converted.size());
+        payload::X86Span span;
+        if (item.filter == payload::kFilterX86)
+            span = {0, size};
+        else if (item.filter == payload::kFilterX86Code)
+            span = payload::FindX86Code(bytes, size, size);
+        payload::X86State state;
+        payload::X86ConvertSpan(state, span, 0, bytes, size, true);
         data += converted;
     }
     std::string index = Index();

@@ -7,6 +7,7 @@
 
 #include "memory_host.h"
 #include "packed.h"
+#include "pe_testdata.h"
 
 using sfx::Outcome;
 using sfx::RunState;
@@ -66,6 +67,15 @@ std::string CodeLike(size_t size, uint32_t seed) {
     return s;
 }
 
+// A PE image of `size` code-like bytes whose section table names [begin, end) as its code.
+std::string ImageWithCode(size_t size, uint32_t begin, uint32_t end, uint32_t seed) {
+    std::string image = CodeLike(size, seed);
+    const std::string headers = petest::Headers(
+        {{0x200, begin - 0x200, petest::kData}, {begin, end - begin, petest::kCode}});
+    image.replace(0, headers.size(), headers);
+    return image;
+}
+
 std::string SmallTree() {
     return PackedBuilder()
         .Entry("setup.exe", "MZ program", 1, payload::kFilterX86, 0x50B16DAF, 0x20)
@@ -96,6 +106,12 @@ TEST(PackedUnpack, SoundPayloadsUnpackExactly) {
          1u << 16,
          {{"t.exe", "\xE8\x01"}, {"u.dll", "\xE8"}, {"v.dll", "\xE9\x00\x00\x00\x01"}},
          payload::kFilterX86},
+        {"only the code converted: a span that starts past the first chunk and one that ends "
+         "inside it",
+         1u << 16,
+         {{"app.exe", ImageWithCode(2 * kMiB + 300, kMiB + 3, kMiB + 200000, 3)},
+          {"lib\\small.dll", ImageWithCode(300000, 0x400, 0x2000, 4)}},
+         payload::kFilterX86Code},
         {"window of the whole unpacked size",
          8 * kMiB,
          {{"run.bat", "@echo off\r\n"}, {"big.bin", std::string(kMiB + 1, 'z')}},
@@ -205,7 +221,7 @@ TEST(PackedCheck, HostileIndexesAndHeadersAreRefusedBeforeAnythingIsMade) {
         {"sizes that do not add up", Record("a.exe", 4) + Record("b", 2, 0), {}},
         {"no marked entry", Record("a.exe", 5, 0), {}},
         {"two marked entries", Record("a.exe", 3) + Record("b", 2), {}},
-        {"unknown filter", Record("a.exe", 5, 1, 2), {}},
+        {"unknown filter", Record("a.exe", 5, 1, payload::kFilterX86Code + 1), {}},
         {"record beyond the index", Record("a.exe", 5).substr(0, 20), {}},
         {"bytes after the records", Record("a.exe", 5) + "xx", {}},
         {"more records than counted", {}, [](H& h) { h.EntryCount = 2; }},

@@ -2,6 +2,7 @@
 // liblzma's: encodings must match byte for byte, decoding must undo encoding across any split.
 #include "crc32.h"
 #include "lzma_testdata.h"
+#include "pe_testdata.h"
 #include "x86_filter.h"
 
 #include <gtest/gtest.h>
@@ -117,6 +118,98 @@ TEST(X86Filter, PositionsCountFromTheFirstCall) {
     EXPECT_EQ(buf[1], 0x15); // 0x10 + 0x1000 + 5
     EXPECT_EQ(buf[2], 0x10);
     EXPECT_EQ(state.pos, 0x1006u);
+}
+
+struct SpanCase {
+    const char* what;
+    std::string head;
+    uint32_t fileSize;
+    payload::X86Span expected;
+};
+
+TEST(X86Code, SpansTheSectionsThatHoldCode) {
+    using petest::Headers;
+    using petest::kCode, petest::kData, petest::kDebug, petest::kRunOnly;
+    std::string farTable = Headers({{0x400, 0x100, kCode}});
+    petest::PutLe(farTable, 0x3C, 0x0FE0, 4); // the signature lies at the probe's end
+    std::string wideOptional = Headers({{0x400, 0x100, kCode}}, 0x1000);
+    petest::PutLe(wideOptional, 0x54, 0x0FA0, 2); // the table starts inside, ends past the probe
+    const SpanCase cases[] = {
+        {"code between data and debug records",
+         Headers({{0x400, 0x800, kData}, {0xC00, 0x3000, kCode}, {0x3C00, 0x9000, kDebug}}),
+         0xCC00,
+         {0xC00, 0x3C00}},
+        {"two code sections with data between",
+         Headers({{0x9000, 0x200, kCode}, {0x400, 0x100, kRunOnly}, {0x800, 0x200, kData}}),
+         0x10000,
+         {0x400, 0x9200}},
+        {"cut at the end of a short file",
+         Headers({{0x400, 0x1000, kCode}}),
+         0x900,
+         {0x400, 0x900}},
+        {"a size that would wrap around",
+         Headers({{0x400, 0xFFFFFF00, kCode}}),
+         0x2000,
+         {0x400, 0x2000}},
+        {"sections at or past the end, or empty, are left out",
+         Headers({{0x2000, 0x100, kCode}, {0x800, 0, kCode}, {0x600, 0x10, kCode}}),
+         0x2000,
+         {0x600, 0x610}},
+        {"no code", Headers({{0x400, 0x100, kData}, {0x500, 0x100, kDebug}}), 0x1000, {}},
+        {"no sections", Headers({}), 0x1000, {}},
+        {"table past the first bytes at hand",
+         Headers({{0x400, 0x100, kCode}}).substr(0, 0x70),
+         0x1000,
+         {}},
+        {"signature past the probe", farTable, 0x2000, {}},
+        {"table past the probe", wideOptional, 0x2000, {}},
+        {"too short for the DOS header", std::string(0x3F, 'M'), 0x3F, {}},
+    };
+    for (const SpanCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto* head = reinterpret_cast<const uint8_t*>(c.head.data());
+        const uint32_t headSize = static_cast<uint32_t>(c.head.size());
+        const payload::X86Span span =
+            payload::FindX86Code(head, headSize < c.fileSize ? headSize : c.fileSize, c.fileSize);
+        EXPECT_EQ(span.begin, c.expected.begin);
+        EXPECT_EQ(span.end, c.expected.end);
+    }
+}
+
+// A span's bytes come out as liblzma's x86 filter makes them from the span alone, the bytes
+// around it unchanged, however the data is cut into pieces; decoding undoes it.
+TEST(X86Code, OnlyTheSpanIsConvertedAcrossSplits) {
+    const Bytes data = BranchHeavy(300000, 9);
+    const payload::X86Span spans[] = {{0, 300000}, {1000, 250001}, {299990, 300000}, {7, 7}};
+    std::mt19937 rng(11);
+    for (const payload::X86Span& span : spans) {
+        SCOPED_TRACE(span.begin);
+        Bytes expected = data;
+        const Bytes inside(data.begin() + span.begin, data.begin() + span.end);
+        const Bytes converted = inside.empty() ? inside : LiblzmaX86(inside);
+        std::copy(converted.begin(), converted.end(), expected.begin() + span.begin);
+        for (bool encode : {true, false}) {
+            const Bytes& from = encode ? data : expected;
+            const Bytes& to = encode ? expected : data;
+            Bytes out, pending;
+            payload::X86State state;
+            size_t fed = 0;
+            while (fed < from.size()) {
+                const size_t piece = std::min<size_t>(from.size() - fed, 1 + rng() % 5000);
+                pending.insert(pending.end(), from.begin() + static_cast<ptrdiff_t>(fed),
+                               from.begin() + static_cast<ptrdiff_t>(fed + piece));
+                fed += piece;
+                const uint32_t done = payload::X86ConvertSpan(
+                    state, span, static_cast<uint32_t>(out.size()), pending.data(),
+                    static_cast<uint32_t>(pending.size()), encode);
+                ASSERT_LE(pending.size() - done, 4u);
+                out.insert(out.end(), pending.begin(), pending.begin() + done);
+                pending.erase(pending.begin(), pending.begin() + done);
+            }
+            out.insert(out.end(), pending.begin(), pending.end());
+            EXPECT_TRUE(out == to) << (encode ? "encode" : "decode");
+        }
+    }
 }
 
 TEST(Crc32, MatchesKnownValuesAndLiblzma) {
