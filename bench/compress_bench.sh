@@ -25,6 +25,7 @@ packrig=$build/bin/packrig
 work=$(mktemp -d "${PACKRIG_BENCH_TMP:-/var/tmp}/packrig-compress.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 wine_dir=/usr/lib/i386-linux-gnu/wine/i386-windows
+wine64_dir=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
 starter=hostname.exe
 
 # Copies the files listed on stdin (absolute paths, one a line) into $1, keeping their paths.
@@ -79,10 +80,10 @@ starter_of() {
     (cd "$1" && find . -name "$starter" -type f | head -n 1 | sed 's|^\./||; s|/|\\|g')
 }
 
-# Seconds that an SFX file takes to unpack and run its program under wine, or "-" without wine.
-# Each run starts from the same state: no working folders of earlier runs and no clean-up
-# registered by them, since every run appends its files to one registry value that the next
-# run reads and writes again.
+# Seconds that an SFX file takes to unpack and run its program under wine, or "-" without wine
+# or when the run fails. Each run starts from the same state: no working folders of earlier runs
+# and no clean-up registered by them, since every run appends its files to one registry value
+# that the next run reads and writes again.
 unpack_seconds() {
     if [ ! -d "$WINEPREFIX" ] || ! command -v "$WINE" > /dev/null; then
         echo -
@@ -91,7 +92,11 @@ unpack_seconds() {
     rm -rf "$WINEPREFIX"/drive_c/users/*/Temp/~sfx*
     "$WINE" reg delete 'HKLM\System\CurrentControlSet\Control\Session Manager' \
         /v PendingFileRenameOperations /f > /dev/null 2>&1 || true
-    seconds "$WINE" "$1"
+    if /usr/bin/time -f %e -o "$work/time.txt" "$WINE" "$1" > /dev/null 2>&1; then
+        tail -n 1 "$work/time.txt"
+    else
+        echo -
+    fi
 }
 
 measure_tree() {
@@ -104,16 +109,39 @@ measure_tree() {
     exe=$(starter_of "$tree")
     plain_time=$(seconds "$packrig" -h -o -c "$tree" "$exe" "$work/$name-plain.exe")
     z_time=$(seconds "$packrig" -h -o -c -z "$tree" "$exe" "$work/$name-z.exe")
-    "$WINE" "$wine_dir/$starter" > /dev/null 2>&1 || true # wine server up before timing
-    plain_unpack=$(unpack_seconds "$work/$name-plain.exe")
-    z_unpack=$(unpack_seconds "$work/$name-z.exe")
+    run_plain=$work/$name-plain.exe run_z=$work/$name-z.exe
+    if [ "$unpack_head" != "$packrig" ]; then # the x86_64 program is started, beside the tree's
+        run_plain=$work/$name-plain-run.exe run_z=$work/$name-z-run.exe
+        cp "$wine64_dir/$starter" "$tree/run64-$starter"
+        "$unpack_head" -h -o -c "$tree" "run64-$starter" "$run_plain" > /dev/null 2>&1
+        "$unpack_head" -h -o -c -z "$tree" "run64-$starter" "$run_z" > /dev/null 2>&1
+        rm "$tree/run64-$starter"
+    fi
+    "$WINE" "$warm_dir/$starter" > /dev/null 2>&1 || true # wine server up before timing
+    plain_unpack=$(unpack_seconds "$run_plain")
+    z_unpack=$(unpack_seconds "$run_z")
     echo "$name $files $(size "$work/$name.tar") $(size "$work/$name.tar.xz") $xz_time" \
         "$(size "$work/$name.7z") $sz_time $(size "$work/$name-plain.exe") $plain_time" \
         "$(size "$work/$name-z.exe") $z_time $plain_unpack $z_unpack" >> "$work/results.txt"
     rm -f "$work/$name".* "$work/$name"-*.exe
 }
 
-export WINE=${WINE:-wine} WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
+# The build's wine mode decides what is unpacked: the shipped i686 modules under wine32, or, on
+# a machine that runs no 32-bit program, SFX files of the same trees with the x86_64 twins of
+# the modules under wine64 (sizes are always those of the shipped modules).
+unpack_head=$packrig
+wine_default=wine
+warm_dir=$wine_dir
+case $(cat "$build/wine-mode.txt" 2> /dev/null) in
+win64*)
+    unpack_head=$build/bin/packrig_testhead
+    wine_default=/usr/lib/wine/wine64
+    warm_dir=$wine64_dir
+    echo "Unpacking: the x86_64 twins of the modules under wine64" >&2
+    ;;
+*) echo "Unpacking: the shipped i686 modules under wine32" >&2 ;;
+esac
+export WINE=${WINE:-$wine_default} WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
 export WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 for tree in $trees; do
     make_tree "$tree"
@@ -125,7 +153,7 @@ python3 - "$work/results.txt" <<'PY'
 import sys
 rows = [line.split() for line in open(sys.argv[1])]
 def n(x): return "{:,}".format(int(x))
-def ratio(a, b): return "-" if "-" in (a, b) else "%.3f" % (float(a) / float(b))
+def ratio(a, b): return "-" if "-" in (a, b) or float(b) == 0 else "%.3f" % (float(a) / float(b))
 print("| Measure | " + " | ".join("%s (%s files)" % (r[0], n(r[1])) for r in rows) + " |")
 print("|---|" + "---:|" * len(rows))
 lines = [
