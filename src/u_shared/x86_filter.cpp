@@ -128,7 +128,11 @@ X86Span FindX86Code(const uint8_t* head, uint32_t headSize, uint32_t fileSize) {
         begin = rawStart < begin ? rawStart : begin;
         end = rawEnd > end ? rawEnd : end;
     }
-    return end != 0 ? X86Span{begin, end} : X86Span{};
+    // The span never takes in the bytes read here, so that they read alike before and after
+    // conversion, however an image lays out its sections.
+    const uint32_t tableEnd = table + sections * kSectionHeader;
+    begin = begin < tableEnd ? tableEnd : begin;
+    return begin < end ? X86Span{begin, end} : X86Span{};
 }
 
 uint32_t X86ConvertSpan(X86State& state, X86Span span, uint32_t offset, uint8_t* buf, uint32_t len,

@@ -27,7 +27,8 @@ struct X86Span {
 inline constexpr uint32_t kCodeProbeSize = 4096;
 
 // The code of a PE image: from the first byte of its first section that holds code or may run,
-// to the last byte of its last such section, cut at the file's `fileSize`. Reads the section
+// to the last byte of its last such section, cut at the file's `fileSize`, and starting no
+// earlier than the end of the section table, so that conversion never changes it. Reads the section
 // table where the DOS header points, within the first kCodeProbeSize bytes of `head` (the
 // first `headSize` bytes of the file); empty when the table does not lie whole within them or
 // names no such section. Whether the file is an image of x86 code is the caller's to know.

@@ -76,6 +76,15 @@ std::string ImageWithCode(size_t size, uint32_t begin, uint32_t end, uint32_t se
     return image;
 }
 
+// An image whose one code section starts at its first byte, with a raw size whose bytes,
+// E8 93 04 00, followed by the raw start's 00, look like a call: converted, the table would
+// name another span. Data follows the section.
+std::string ImageWithCodeFromTheStart() {
+    constexpr uint32_t kSectionSize = 0x493E8;
+    const std::string headers = petest::Headers({{0, kSectionSize, petest::kCode}});
+    return headers + CodeLike(kSectionSize + 0x20000 - headers.size(), 5);
+}
+
 std::string SmallTree() {
     return PackedBuilder()
         .Entry("setup.exe", "MZ program", 1, payload::kFilterX86, 0x50B16DAF, 0x20)
@@ -110,7 +119,8 @@ TEST(PackedUnpack, SoundPayloadsUnpackExactly) {
          "inside it",
          1u << 16,
          {{"app.exe", ImageWithCode(2 * kMiB + 300, kMiB + 3, kMiB + 200000, 3)},
-          {"lib\\small.dll", ImageWithCode(300000, 0x400, 0x2000, 4)}},
+          {"lib\\small.dll", ImageWithCode(300000, 0x400, 0x2000, 4)},
+          {"lib\\headers.dll", ImageWithCodeFromTheStart()}},
          payload::kFilterX86Code},
         {"window of the whole unpacked size",
          8 * kMiB,
