@@ -27,6 +27,20 @@ bool Overlaps(const DataDirectory& directory, uint64_t start, uint64_t end) {
     return first < end && start < last;
 }
 
+// Each section ends in memory before the next one starts, as the loader requires. Otherwise an
+// address may belong to another section than the one at that address, and the resource
+// directory's address to another section than the one rewritten.
+bool SectionsFollowInMemory(const PeImage& image) {
+    for (size_t i = 1; i < image.sections.size(); ++i) {
+        const SectionHeader& previous = image.sections[i - 1];
+        if (previous.VirtualAddress + image.MappedExtent(previous) >
+            image.sections[i].VirtualAddress) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool Inside(uint64_t value, uint64_t start, uint64_t end) {
     return value >= start && value < end;
 }
@@ -162,7 +176,8 @@ std::optional<std::vector<uint8_t>> ReplaceResources(std::span<const uint8_t> by
     const PeImage& image = *parsed;
     DataDirectory resources = image.Directory(kDirResource);
     DataDirectory security = image.Directory(kDirSecurity);
-    if (resources.VirtualAddress == 0 || security.VirtualAddress != 0 || security.Size != 0) {
+    if (resources.VirtualAddress == 0 || security.VirtualAddress != 0 || security.Size != 0 ||
+        !SectionsFollowInMemory(image)) {
         return std::nullopt;
     }
     auto found = std::find_if(image.sections.begin(), image.sections.end(), [&](const auto& s) {

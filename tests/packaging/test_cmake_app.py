@@ -41,7 +41,12 @@ def resources(path):
 
 
 def can_run_32bit():
-    probe = subprocess.run(["/usr/lib/wine/wine", "--version"], capture_output=True)
+    if os.environ.get("WINEARCH") == "win64":  # the build found that none runs here
+        return False
+    try:
+        probe = subprocess.run(["/usr/lib/wine/wine", "--version"], capture_output=True)
+    except OSError:  # the kernel runs no 32-bit program
+        return False
     binfmt = "/proc/sys/fs/binfmt_misc/qemu-i386"
     emulated = os.path.exists(binfmt) and "enabled" in open(binfmt).read()
     return probe.returncode == 0 and not emulated

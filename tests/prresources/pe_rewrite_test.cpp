@@ -175,6 +175,26 @@ TEST(PeRewrite, RefusesToMoveSectionsPastTheAddressSpace) {
     }
 }
 
+// A section that reaches into the resource section's addresses would take the resource
+// directory's address for its own: the resources written would not be found there.
+TEST(PeRewrite, RefusesSectionsThatOverlapInMemory) {
+    auto program = ReadBytes(WinBin("sfxhead.exe"));
+    ASSERT_FALSE(program.empty());
+    auto image = *pe::ParsePeImage(program);
+    const uint32_t rsrcVa = image.Directory(pe::kDirResource).VirtualAddress;
+    auto rsrc = std::find_if(image.sections.begin(), image.sections.end(),
+                             [&](const auto& s) { return s.VirtualAddress == rsrcVa; });
+    ASSERT_NE(rsrc, image.sections.begin());
+    const size_t before = static_cast<size_t>(rsrc - image.sections.begin()) - 1;
+    pe::WriteAt(std::span(program),
+                image.sectionTableOffset + before * sizeof(pe::SectionHeader) +
+                    offsetof(pe::SectionHeader, VirtualAddress),
+                uint32_t{rsrcVa - 0x200});
+    ResourceTable icon;
+    icon[ResourceKey::Id(14)][ResourceKey::Text(u"MAINICON")][0x409].bytes.assign(5000, 7);
+    EXPECT_FALSE(ReplaceResources(program, icon));
+}
+
 TEST(PeRewrite, RefusesSignedImages) {
     auto bytes = ReadBytes(WinBin("sfxhead.exe"));
     ASSERT_FALSE(bytes.empty());
