@@ -420,7 +420,6 @@ class PendingTarget {
     ~PendingTarget() {
         if (!path_.empty())
             fsys::RemoveFile(path_);
-        fsys::RemoveOnInterrupt({});
     }
 
     // Creates the new file, under a name that no file has yet, and opens it as `out`.
@@ -430,10 +429,9 @@ class PendingTarget {
         for (uint32_t attempt = 0; attempt < 16; ++attempt) {
             char suffix[16];
             std::snprintf(suffix, sizeof suffix, ".%08X.tmp", seed + attempt);
-            failed = out.CreateNew(target_ + suffix);
+            failed = removal_.CreateNew(out, target_ + suffix);
             if (!failed) {
                 path_ = target_ + suffix;
-                fsys::RemoveOnInterrupt(path_);
                 break;
             }
         }
@@ -444,14 +442,17 @@ class PendingTarget {
 
     IoResult Commit() {
         IoResult failed = fsys::MoveOver(path_, target_);
-        if (!failed)
+        if (!failed) {
             path_.clear();
+            removal_.Clear();
+        }
         return failed;
     }
 
   private:
     std::string target_;
     std::string path_;
+    fsys::InterruptRemoval removal_; // goes after the file in the destructor
 };
 
 IoResult WriteImage(fsys::OutFile& out, const prutils::ResourceBytes& image) {
@@ -603,12 +604,13 @@ IoResult WritePackedPayload(const std::string& path, const std::string& target,
                             std::optional<fsys::FileIdentity> replaced,
                             std::optional<int64_t> epoch, BuildHost& host, Marking& marking) {
     const std::string spillPath = path + ".spill";
+    fsys::InterruptRemoval spillOnInterrupt; // held until the file is gone
     RemovedAtEnd spillRemoved(spillPath);
     fsys::OutFile file;
     if (IoResult failed = file.OpenAtEnd(path))
         return Concerning(failed, target);
     fsys::OutFile spill;
-    if (IoResult failed = spill.CreateNew(spillPath))
+    if (IoResult failed = spillOnInterrupt.CreateNew(spill, spillPath))
         return Concerning(failed, spillPath);
     PayloadWriter out(file, target);
     PayloadWriter spillOut(spill, spillPath);

@@ -91,9 +91,25 @@ std::string FinalPath(const std::string& path);
 IoResult MoveOver(const std::string& from, const std::string& to);
 // Deletes `path`; a failure is not reported.
 void RemoveFile(const std::string& path);
-// The file that an interrupt or a termination request (Linux: SIGINT, SIGTERM, SIGHUP, where
-// their default action is in force) deletes before the process ends; empty: none.
-void RemoveOnInterrupt(const std::string& path);
+// A file that an interrupt or a termination request (Linux: SIGINT, SIGTERM, SIGHUP, where
+// their default action is in force) deletes before the process ends, while this object holds
+// it. Two can be held at a time (the new SFX file and its spill file).
+class InterruptRemoval {
+  public:
+    InterruptRemoval() = default;
+    ~InterruptRemoval() { Clear(); }
+    InterruptRemoval(const InterruptRemoval&) = delete;
+    InterruptRemoval& operator=(const InterruptRemoval&) = delete;
+
+    // Creates `path` as OutFile::CreateNew does and holds it, with interrupts held back in
+    // between, so that none can end the process with the file made but not yet held.
+    IoResult CreateNew(OutFile& out, const std::string& path);
+    // Lets go of the file: an interrupt leaves it.
+    void Clear();
+
+  private:
+    int slot_ = -1;
+};
 // The identity of an existing file, when it can be opened for reading.
 std::optional<FileIdentity> IdentityOf(const std::string& path);
 

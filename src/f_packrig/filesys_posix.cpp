@@ -15,6 +15,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -161,13 +162,16 @@ std::vector<std::string> NamesMatching(const std::string& directory, const std::
     return names;
 }
 
-// The file that an interrupt deletes, kept where the signal handler can read it.
-char g_interruptPath[4096];
-volatile sig_atomic_t g_hasInterruptPath = 0;
+// The files that an interrupt deletes, kept where the signal handler can read them.
+constexpr int kInterruptSlots = 2;
+char g_interruptPaths[kInterruptSlots][4096];
+volatile sig_atomic_t g_interruptPathHeld[kInterruptSlots] = {};
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void RemoveAndEnd(int sig) {
-    if (g_hasInterruptPath)
-        unlink(g_interruptPath);
+    for (int i = 0; i < kInterruptSlots; ++i)
+        if (g_interruptPathHeld[i])
+            unlink(g_interruptPaths[i]);
     signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -178,7 +182,7 @@ void CatchInterrupts() {
     if (caught)
         return;
     caught = true;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int sig : kInterrupts) {
         struct sigaction old {};
         if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL)
             continue;
@@ -358,13 +362,32 @@ void RemoveFile(const std::string& path) {
     unlink(path.c_str());
 }
 
-void RemoveOnInterrupt(const std::string& path) {
-    g_hasInterruptPath = 0;
-    if (path.empty() || path.size() >= sizeof g_interruptPath)
-        return;
-    std::memcpy(g_interruptPath, path.c_str(), path.size() + 1);
-    CatchInterrupts();
-    g_hasInterruptPath = 1;
+IoResult InterruptRemoval::CreateNew(OutFile& out, const std::string& path) {
+    Clear();
+    sigset_t held, previous;
+    sigemptyset(&held);
+    for (int sig : kInterrupts)
+        sigaddset(&held, sig);
+    pthread_sigmask(SIG_BLOCK, &held, &previous);
+    IoResult failed = out.CreateNew(path);
+    if (!failed && path.size() < sizeof g_interruptPaths[0]) {
+        CatchInterrupts();
+        for (int i = 0; i < kInterruptSlots && slot_ < 0; ++i) {
+            if (!g_interruptPathHeld[i]) {
+                std::memcpy(g_interruptPaths[i], path.c_str(), path.size() + 1);
+                g_interruptPathHeld[i] = 1;
+                slot_ = i;
+            }
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return failed;
+}
+
+void InterruptRemoval::Clear() {
+    if (slot_ >= 0)
+        g_interruptPathHeld[slot_] = 0;
+    slot_ = -1;
 }
 
 std::unique_ptr<DirListing> StartListing(const std::string& directory, TimeBase times) {

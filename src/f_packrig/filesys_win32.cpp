@@ -216,7 +216,11 @@ void RemoveFile(const std::string& path) {
 }
 
 // A Windows program is ended without a signal it could act on.
-void RemoveOnInterrupt(const std::string&) {}
+IoResult InterruptRemoval::CreateNew(OutFile& out, const std::string& path) {
+    return out.CreateNew(path);
+}
+
+void InterruptRemoval::Clear() {}
 
 std::unique_ptr<DirListing> StartListing(const std::string& directory, TimeBase times) {
     WIN32_FIND_DATAA first;

@@ -221,18 +221,26 @@ class FaultTest(BuilderTest):
         with open(os.path.join(self.src, "large.bin"), "wb") as f:
             f.truncate(512 * MIB)  # sparse: long enough to be interrupted, quick to read
         folder = os.path.dirname(self.target)
-        for sig in (signal.SIGINT, signal.SIGTERM):
-            # A shell may start tests with SIGINT ignored; the builder then rightly keeps it so.
-            build = subprocess.Popen([PACKRIG, "-h", "-o", "-c", self.src, "setup.bat",
-                                      self.target], stderr=subprocess.DEVNULL,
-                                     preexec_fn=lambda: signal.signal(sig, signal.SIG_DFL))
-            while build.poll() is None and not (os.path.isdir(folder) and os.listdir(folder)):
-                time.sleep(0.001)
-            build.send_signal(sig)
-            if build.wait(timeout=120) == 0:
-                self.skipTest("the build ended before it could be interrupted")
-            self.assertEqual(build.returncode, -sig)
-            self.assertEqual(os.listdir(folder), [])
+
+        def started(suffix):
+            return os.path.isdir(folder) and any(n.endswith(suffix) for n in os.listdir(folder))
+
+        # The signal lands as soon as the new file is there, and for a compressed build once
+        # its spill file is there too.
+        for switches, suffix in (([], ".tmp"), (["-z"], ".spill")):
+            for sig in (signal.SIGINT, signal.SIGTERM):
+                # A shell may start tests with SIGINT ignored; the builder then rightly keeps it.
+                build = subprocess.Popen([PACKRIG, "-h", "-o", "-c"] + switches +
+                                         [self.src, "setup.bat", self.target],
+                                         stderr=subprocess.DEVNULL,
+                                         preexec_fn=lambda: signal.signal(sig, signal.SIG_DFL))
+                while build.poll() is None and not started(suffix):
+                    time.sleep(0.001)
+                build.send_signal(sig)
+                if build.wait(timeout=120) == 0:
+                    self.skipTest("the build ended before it could be interrupted")
+                self.assertEqual(build.returncode, -sig, switches)
+                self.assertEqual(os.listdir(folder), [], switches)
 
     def test_unreadable_source_file_fails_with_its_message(self):
         # The listing sees the file; opening it for reading is refused.
