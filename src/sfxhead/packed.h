@@ -204,16 +204,6 @@ inline void KeepHeldBytes(uint8_t* buffer, uint32_t from, uint32_t to) {
         buffer[i - from] = buffer[i];
 }
 
-// The bytes of an entry that the x86 converter went over, known once its first chunk (the
-// first payload::kChunkSize bytes, or all of them) is decoded into `head`.
-inline payload::X86Span ConvertedSpan(uint8_t filter, const uint8_t* head, uint32_t size) {
-    if (filter == payload::kFilterX86)
-        return payload::X86Span{0, size};
-    if (filter == payload::kFilterX86Code)
-        return payload::FindX86Code(head, size, size);
-    return payload::X86Span{};
-}
-
 // Decodes one entry's data into the open output file in chunks through `buffer`, converting it
 // back where the entry was x86-converted, adding every written chunk to `sum` and the progress.
 template <class Host>
@@ -232,7 +222,7 @@ Outcome CopyPackedData(Host& host, RunState& run, PackedRun<Host>& packed, const
         if (r.code != 0)
             return r;
         if (left == size)
-            span = ConvertedSpan(rec.tail.Filter, buffer, size);
+            span = payload::ConvertedSpan(rec.tail.Filter, buffer, size);
         left -= take;
         uint32_t n = held + take;
         uint32_t ready = payload::X86ConvertSpan(x86, span, written, buffer, n, false);

@@ -18,6 +18,7 @@
 #include <stdint.h>
 
 #include "payload.h"
+#include "x86_filter.h"
 
 namespace payload {
 
@@ -59,6 +60,16 @@ static_assert(offsetof(TPackedHeader, DataSize) == 20);
 static_assert(offsetof(TPackedHeader, PackedSize) == 28);
 static_assert(offsetof(TPackedHeader, PackedCrc) == 36);
 static_assert(offsetof(TPackedHeader, HeaderCrc) == 40);
+// The bytes of an entry of `size` bytes that its filter has the x86 converter work on, known
+// from its first bytes `head` (at least min(size, kCodeProbeSize) of them).
+inline X86Span ConvertedSpan(uint8_t filter, const uint8_t* head, uint32_t size) {
+    if (filter == kFilterX86)
+        return X86Span{0, size};
+    if (filter == kFilterX86Code)
+        return FindX86Code(head, size, size);
+    return X86Span{};
+}
+
 static_assert(sizeof(TPackedEntryTail) == 5);
 static_assert(offsetof(TPackedEntryTail, Filter) == 4);
 

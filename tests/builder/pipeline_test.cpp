@@ -673,10 +673,8 @@ std::string LiblzmaX86(const std::string& data) {
 
 // The bytes that an entry's filter has the x86 converter work on, read from the file itself.
 payload::X86Span ConvertedSpan(const std::string& data, uint8_t filter) {
-    const auto size = static_cast<uint32_t>(data.size());
-    if (filter == payload::kFilterX86Code)
-        return payload::FindX86Code(reinterpret_cast<const uint8_t*>(data.data()), size, size);
-    return {0, filter == payload::kFilterX86 ? size : 0};
+    return payload::ConvertedSpan(filter, reinterpret_cast<const uint8_t*>(data.data()),
+                                  static_cast<uint32_t>(data.size()));
 }
 
 // `data` with the bytes of `span` as liblzma's x86 filter converts them alone.

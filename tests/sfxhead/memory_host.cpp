@@ -129,11 +129,7 @@ std::string PackedBuilder::Build(const std::function<void(payload::TPackedHeader
         std::string converted = item.data;
         auto* bytes = reinterpret_cast<uint8_t*>(converted.data());
         const auto size = static_cast<uint32_t>(converted.size());
-        payload::X86Span span;
-        if (item.filter == payload::kFilterX86)
-            span = {0, size};
-        else if (item.filter == payload::kFilterX86Code)
-            span = payload::FindX86Code(bytes, size, size);
+        const payload::X86Span span = payload::ConvertedSpan(item.filter, bytes, size);
         payload::X86State state;
         payload::X86ConvertSpan(state, span, 0, bytes, size, true);
         data += converted;
