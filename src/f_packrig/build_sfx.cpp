@@ -520,18 +520,6 @@ IoResult WritePayload(const std::string& path, const std::string& target, const 
     return failed ? failed : flushed ? flushed : closed;
 }
 
-// The spill file of a compressed build lies beside the new file and goes on every path.
-class RemovedAtEnd {
-  public:
-    explicit RemovedAtEnd(std::string path) : path_(std::move(path)) {}
-    ~RemovedAtEnd() { fsys::RemoveFile(path_); }
-    RemovedAtEnd(const RemovedAtEnd&) = delete;
-    RemovedAtEnd& operator=(const RemovedAtEnd&) = delete;
-
-  private:
-    std::string path_;
-};
-
 std::string DictionaryText(uint32_t size) {
     if (size % (1u << 20) == 0)
         return std::to_string(size >> 20) + " MiB";
@@ -542,11 +530,8 @@ std::string DictionaryText(uint32_t size) {
 
 // The second pass of a compressed build: the index, then every entry's data from the spill
 // file, both in the stream's order, through the encoder into `out`; fills in `header`.
-IoResult EncodeStream(PayloadWriter& out, const std::string& spillPath, const PackedSink& sink,
-                      BuildHost& host, payload::TPackedHeader& header) {
-    fsys::InFile spill;
-    if (IoResult failed = spill.Open(spillPath))
-        return Concerning(failed, spillPath);
+IoResult EncodeStream(PayloadWriter& out, fsys::InFile& spill, const std::string& spillPath,
+                      const PackedSink& sink, BuildHost& host, payload::TPackedHeader& header) {
     const std::vector<const PackedSink::Planned*> order = sink.StreamOrder();
     EncoderSettings settings = SettingsFor(sink.IndexSize() + sink.DataSize());
     uint32_t crc = 0;
@@ -597,20 +582,20 @@ IoResult EncodeStream(PayloadWriter& out, const std::string& spillPath, const Pa
 
 // The identifier, the compressed payload's header and its stream. The walk reads every file
 // once, into a spill file beside the new file, while it collects the index; the stream is then
-// encoded from the index and the spill file. The header (sizes, CRCs) and, in a reproducible
-// build, the identifier are placeholders until the stream is complete, as in a plain build.
+// encoded from the index and the spill file. The spill file is a scratch file, so that no copy
+// of the tree stays behind, even when the build is killed. The header (sizes, CRCs) and, in a
+// reproducible build, the identifier are placeholders until the stream is complete, as in a plain
+// build.
 IoResult WritePackedPayload(const std::string& path, const std::string& target,
                             const std::string& source, const ExeFile& exe,
                             std::optional<fsys::FileIdentity> replaced,
                             std::optional<int64_t> epoch, BuildHost& host, Marking& marking) {
     const std::string spillPath = path + ".spill";
-    fsys::InterruptRemoval spillOnInterrupt; // held until the file is gone
-    RemovedAtEnd spillRemoved(spillPath);
     fsys::OutFile file;
     if (IoResult failed = file.OpenAtEnd(path))
         return Concerning(failed, target);
     fsys::OutFile spill;
-    if (IoResult failed = spillOnInterrupt.CreateNew(spill, spillPath))
+    if (IoResult failed = spill.CreateScratch(spillPath))
         return Concerning(failed, spillPath);
     PayloadWriter out(file, target);
     PayloadWriter spillOut(spill, spillPath);
@@ -630,10 +615,11 @@ IoResult WritePackedPayload(const std::string& path, const std::string& target,
         failed = writer.WriteTree();
     if (!failed)
         failed = spillOut.Flush();
+    fsys::InFile spillIn;
     if (!failed)
-        failed = Concerning(spill.Close(), spillPath);
+        failed = Concerning(spill.ReadBack(spillIn), spillPath);
     if (!failed)
-        failed = EncodeStream(out, spillPath, sink, host, header);
+        failed = EncodeStream(out, spillIn, spillPath, sink, host, header);
     IoResult flushed = out.Flush();
     if (!failed && !flushed)
         flushed = Concerning(file.WriteAt(idOffset + sizeof(id), &header, sizeof(header)), target);

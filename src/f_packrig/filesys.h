@@ -56,6 +56,7 @@ class InFile {
     std::optional<FileIdentity> Identity() const;
 
   private:
+    friend class OutFile;
     intptr_t handle_ = -1;
 };
 
@@ -69,11 +70,18 @@ class OutFile {
     // Creates `path`, which must not exist yet, for reading and writing; others may read and
     // write it.
     IoResult CreateNew(const std::string& path);
+    // Creates `path`, which must not exist yet, for scratch data that nothing keeps once the
+    // file is closed, however the process ends: on Linux the name goes at once and only the
+    // open file is left; on Windows the system deletes the file when its last handle closes.
+    IoResult CreateScratch(const std::string& path);
     // Opens an existing file for writing, positioned at its end.
     IoResult OpenAtEnd(const std::string& path);
     IoResult Write(const void* data, size_t count);
     // Rewrites `count` bytes at `offset`, which lies before Position(); the position stays.
     IoResult WriteAt(uint64_t offset, const void* data, size_t count);
+    // A second handle on this file, for reading what was written from its start; it keeps a
+    // scratch file as long as this one does.
+    IoResult ReadBack(InFile& in) const;
     // Closes the file; a failing close (delayed write error) is reported.
     IoResult Close();
     uint64_t Position() const { return position_; }
@@ -93,7 +101,7 @@ IoResult MoveOver(const std::string& from, const std::string& to);
 void RemoveFile(const std::string& path);
 // A file that an interrupt or a termination request (Linux: SIGINT, SIGTERM, SIGHUP, where
 // their default action is in force) deletes before the process ends, while this object holds
-// it. Two can be held at a time (the new SFX file and its spill file).
+// it. One can be held at a time (the new SFX file).
 class InterruptRemoval {
   public:
     InterruptRemoval() = default;

@@ -163,7 +163,7 @@ std::vector<std::string> NamesMatching(const std::string& directory, const std::
 }
 
 // The files that an interrupt deletes, kept where the signal handler can read them.
-constexpr int kInterruptSlots = 2;
+constexpr int kInterruptSlots = 1;
 char g_interruptPaths[kInterruptSlots][4096];
 volatile sig_atomic_t g_interruptPathHeld[kInterruptSlots] = {};
 constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
@@ -192,6 +192,24 @@ void CatchInterrupts() {
         sigaction(sig, &action, nullptr);
     }
 }
+
+// Holds back the interrupts while it lives, so that a step of two calls is never cut in half.
+class InterruptsHeld {
+  public:
+    InterruptsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int sig : kInterrupts)
+            sigaddset(&held, sig);
+        pthread_sigmask(SIG_BLOCK, &held, &previous_);
+    }
+    ~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    InterruptsHeld(const InterruptsHeld&) = delete;
+    InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+  private:
+    sigset_t previous_;
+};
 
 } // namespace
 
@@ -286,6 +304,24 @@ IoResult OutFile::CreateNew(const std::string& path) {
     return {};
 }
 
+IoResult OutFile::CreateScratch(const std::string& path) {
+    InterruptsHeld held;
+    if (IoResult failed = CreateNew(path))
+        return failed;
+    if (unlink(path.c_str()) != 0)
+        return LastError();
+    return {};
+}
+
+IoResult OutFile::ReadBack(InFile& in) const {
+    int fd = fcntl(static_cast<int>(handle_), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return LastError();
+    in = InFile();
+    in.handle_ = fd;
+    return in.SeekTo(0);
+}
+
 IoResult OutFile::OpenAtEnd(const std::string& path) {
     int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0)
@@ -364,11 +400,7 @@ void RemoveFile(const std::string& path) {
 
 IoResult InterruptRemoval::CreateNew(OutFile& out, const std::string& path) {
     Clear();
-    sigset_t held, previous;
-    sigemptyset(&held);
-    for (int sig : kInterrupts)
-        sigaddset(&held, sig);
-    pthread_sigmask(SIG_BLOCK, &held, &previous);
+    InterruptsHeld held;
     IoResult failed = out.CreateNew(path);
     if (!failed && path.size() < sizeof g_interruptPaths[0]) {
         CatchInterrupts();
@@ -380,7 +412,6 @@ IoResult InterruptRemoval::CreateNew(OutFile& out, const std::string& path) {
             }
         }
     }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return failed;
 }
 

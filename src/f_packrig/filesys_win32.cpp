@@ -114,7 +114,10 @@ InFile::~InFile() {
 }
 
 IoResult InFile::Open(const std::string& path) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    // Sharing deletion too lets the walk open the builder's own scratch file, which it then
+    // knows by its identity and skips.
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return LastError();
@@ -162,6 +165,29 @@ IoResult OutFile::CreateNew(const std::string& path) {
     handle_ = FromHandle(h);
     position_ = 0;
     return {};
+}
+
+IoResult OutFile::CreateScratch(const std::string& path) {
+    HANDLE h =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return LastError();
+    handle_ = FromHandle(h);
+    position_ = 0;
+    return {};
+}
+
+IoResult OutFile::ReadBack(InFile& in) const {
+    HANDLE process = GetCurrentProcess();
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(process, AsHandle(handle_), process, &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return LastError();
+    in = InFile();
+    in.handle_ = FromHandle(copy);
+    return in.SeekTo(0);
 }
 
 IoResult OutFile::OpenAtEnd(const std::string& path) {

@@ -215,32 +215,60 @@ class FaultTest(BuilderTest):
         finally:
             subprocess.run(["umount", mount])
 
+    def start_build(self, switches, sig=None):
+        # A shell may start tests with SIGINT ignored; the builder then rightly keeps it.
+        return subprocess.Popen([PACKRIG, "-h", "-o", "-c"] + switches +
+                                [self.src, "setup.bat", self.target], stderr=subprocess.DEVNULL,
+                                preexec_fn=sig and (lambda: signal.signal(sig, signal.SIG_DFL)))
+
     def test_an_interrupted_build_leaves_the_target_as_it_was(self):
         with open(os.path.join(self.src, "setup.bat"), "wb") as f:
             f.write(b"@exit 0\r\n")
         with open(os.path.join(self.src, "large.bin"), "wb") as f:
             f.truncate(512 * MIB)  # sparse: long enough to be interrupted, quick to read
         folder = os.path.dirname(self.target)
+        seen = set()
 
-        def started(suffix):
-            return os.path.isdir(folder) and any(n.endswith(suffix) for n in os.listdir(folder))
+        def new_file():
+            if os.path.isdir(folder):
+                seen.update(os.listdir(folder))
+            return any(n.endswith(".tmp") for n in seen)
+
+        def spill_open(pid):
+            # The spill file of a compressed build has no name once it is open.
+            try:
+                fds = os.listdir("/proc/%d/fd" % pid)
+                return any(os.readlink("/proc/%d/fd/%s" % (pid, fd)).endswith(".spill (deleted)")
+                           for fd in fds)
+            except FileNotFoundError:
+                return False
 
         # The signal lands as soon as the new file is there, and for a compressed build once
-        # its spill file is there too.
-        for switches, suffix in (([], ".tmp"), (["-z"], ".spill")):
+        # its spill file is open too.
+        for switches in ([], ["-z"]):
             for sig in (signal.SIGINT, signal.SIGTERM):
-                # A shell may start tests with SIGINT ignored; the builder then rightly keeps it.
-                build = subprocess.Popen([PACKRIG, "-h", "-o", "-c"] + switches +
-                                         [self.src, "setup.bat", self.target],
-                                         stderr=subprocess.DEVNULL,
-                                         preexec_fn=lambda: signal.signal(sig, signal.SIG_DFL))
-                while build.poll() is None and not started(suffix):
+                build = self.start_build(switches, sig)
+                while not (new_file() and (not switches or spill_open(build.pid))):
+                    self.assertIsNone(build.poll(), "%s: no new file seen open" % switches)
                     time.sleep(0.001)
                 build.send_signal(sig)
                 if build.wait(timeout=120) == 0:
                     self.skipTest("the build ended before it could be interrupted")
                 self.assertEqual(build.returncode, -sig, switches)
                 self.assertEqual(os.listdir(folder), [], switches)
+
+        # Nothing catches SIGKILL: the new file stays, but no copy of the tree does.
+        build = self.start_build(["-z"])
+        while not spill_open(build.pid):
+            self.assertIsNone(build.poll(), "no spill file seen open")
+            time.sleep(0.001)
+        build.kill()
+        build.wait(timeout=120)
+        new_file()
+        left = os.listdir(folder)
+        self.assertEqual(len(left), 1, left)
+        self.assertTrue(left[0].endswith(".tmp"), left)
+        self.assertFalse([n for n in seen if n.endswith(".spill")], seen)
 
     def test_unreadable_source_file_fails_with_its_message(self):
         # The listing sees the file; opening it for reading is refused.

@@ -80,6 +80,46 @@ class WindowsBuilderTest(TreeFixture):
                                              windows_path(windows_target),
                                              SOURCE_DATE_EPOCH="soon").returncode, 2)
 
+    def test_compressed_builds_leave_no_spill_file(self):
+        src = os.path.join(self.dir, "spilled")
+        os.makedirs(os.path.join(src, "out"))
+        shutil.copy(os.path.join(self.src, "setup.bat"), src)
+        with open(os.path.join(src, "noise.bin"), "wb") as f:
+            f.write(os.urandom(16 * 1048576))  # encodes slowly enough to be caught at it
+        # With the target inside the tree, the Windows walk meets the open spill file and
+        # leaves it out, as the Linux walk, which never sees it, does.
+        env = {"SOURCE_DATE_EPOCH": "1700000000", "TZ": "UTC"}
+        inside = os.path.join(src, "out", "sfx.exe")
+        self.assertEqual(run_linux_builder("-h", "-z", src, "setup.bat", inside, **env)
+                         .returncode, 0)
+        with open(inside, "rb") as f:
+            linux = f.read()
+        os.remove(inside)
+        result = run_windows_builder("-h", "-z", windows_path(src), "setup.bat",
+                                     windows_path(inside), **env)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(inside, "rb") as f:
+            windows = f.read()
+        self.assertEqual(windows[sfxfile.image_end(windows):], linux[sfxfile.image_end(linux):])
+
+        # Killed while it encodes, the builder leaves its new file but no copy of the tree.
+        folder = os.path.join(self.dir, "killed")
+        os.makedirs(folder)
+        build = subprocess.Popen([WINE, PACKRIG_EXE, "-h", "-z", windows_path(src), "setup.bat",
+                                  windows_path(os.path.join(folder, "sfx.exe"))],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        while not any(n.endswith(".spill") for n in os.listdir(folder)):
+            self.assertIsNone(build.poll(), "no spill file seen")
+            time.sleep(0.01)
+        build.kill()
+        build.wait(timeout=60)
+        deadline = time.monotonic() + 60
+        while any(n.endswith(".spill") for n in os.listdir(folder)):
+            self.assertLess(time.monotonic(), deadline, os.listdir(folder))
+            time.sleep(0.1)
+        left = os.listdir(folder)
+        self.assertTrue(len(left) == 1 and left[0].endswith(".tmp"), left)
+
     def test_same_entries_as_the_linux_builder(self):
         linux_target, windows_target = self.target("linux.exe"), self.target("windows.exe")
         linux = subprocess.run([os.environ["PACKRIG"], "-h", "-o", "-c", self.src, "setup.bat",
