@@ -530,7 +530,7 @@ std::string DictionaryText(uint32_t size) {
 
 // The second pass of a compressed build: the index, then every entry's data from the spill
 // file, both in the stream's order, through the encoder into `out`; fills in `header`.
-IoResult EncodeStream(PayloadWriter& out, fsys::InFile& spill, const std::string& spillPath,
+IoResult EncodeStream(PayloadWriter& out, fsys::InFile& spill, const std::string& target,
                       const PackedSink& sink, BuildHost& host, payload::TPackedHeader& header) {
     const std::vector<const PackedSink::Planned*> order = sink.StreamOrder();
     EncoderSettings settings = SettingsFor(sink.IndexSize() + sink.DataSize());
@@ -551,12 +551,12 @@ IoResult EncodeStream(PayloadWriter& out, fsys::InFile& spill, const std::string
     std::vector<uint8_t> buffer(payload::kChunkSize);
     for (const PackedSink::Planned* entry : order) {
         if (IoResult failed = spill.SeekTo(entry->spillOffset))
-            return Concerning(failed, spillPath);
+            return Concerning(failed, target);
         EntryFeeder feeder(encoder, entry->converted);
         for (uint32_t done = 0; done < entry->size;) {
             uint32_t chunk = std::min<uint32_t>(entry->size - done, payload::kChunkSize);
             if (IoResult failed = spill.ReadExact(buffer.data(), chunk))
-                return Concerning(failed, spillPath);
+                return Concerning(failed, target);
             if (IoResult failed = feeder.Put(buffer.data(), chunk))
                 return failed;
             done += chunk;
@@ -590,15 +590,16 @@ IoResult WritePackedPayload(const std::string& path, const std::string& target,
                             const std::string& source, const ExeFile& exe,
                             std::optional<fsys::FileIdentity> replaced,
                             std::optional<int64_t> epoch, BuildHost& host, Marking& marking) {
+    // The spill file has no name that the user sees: its failures concern the target.
     const std::string spillPath = path + ".spill";
     fsys::OutFile file;
     if (IoResult failed = file.OpenAtEnd(path))
         return Concerning(failed, target);
     fsys::OutFile spill;
     if (IoResult failed = spill.CreateScratch(spillPath))
-        return Concerning(failed, spillPath);
+        return Concerning(failed, target);
     PayloadWriter out(file, target);
-    PayloadWriter spillOut(spill, spillPath);
+    PayloadWriter spillOut(spill, target);
     uint64_t idOffset = file.Position();
     payload::ArchiveId id = FirstIdentifier(epoch);
     payload::TPackedHeader header{};
@@ -617,9 +618,9 @@ IoResult WritePackedPayload(const std::string& path, const std::string& target,
         failed = spillOut.Flush();
     fsys::InFile spillIn;
     if (!failed)
-        failed = Concerning(spill.ReadBack(spillIn), spillPath);
+        failed = Concerning(spill.ReadBack(spillIn), target);
     if (!failed)
-        failed = EncodeStream(out, spillIn, spillPath, sink, host, header);
+        failed = EncodeStream(out, spillIn, target, sink, host, header);
     IoResult flushed = out.Flush();
     if (!failed && !flushed)
         flushed = Concerning(file.WriteAt(idOffset + sizeof(id), &header, sizeof(header)), target);
