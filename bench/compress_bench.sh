@@ -6,10 +6,12 @@
 #   sh bench/compress_bench.sh [build-dir [tree...]]
 # Trees named after the build folder are measured alone (default: app docs media); the scratch
 # folder is made under $PACKRIG_BENCH_TMP (default /var/tmp).
-# PACKRIG_BENCH_SCALE=N (default 1) takes every N-th file of "app" and 1/N of the bytes of "docs"
-# and "media", for a shorter run on a busy machine.
+# PACKRIG_BENCH_SCALE=N (default 1) takes every N-th file of "app" and "stripped" and 1/N of the
+# bytes of "docs" and "media", for a shorter run on a busy machine.
 # The trees, gathered from this machine's files:
 #   app    the i386 programs and DLLs that wine ships: `dpkg -L libwine:i386 | grep i386-windows`
+#   stripped  the same without their debug information (i686-w64-mingw32-strip --strip-debug),
+#          as other builds of wine ship them: 221 MB where this machine's carry 574 MB
 #   docs   /usr/share/doc, then Python's *.py files under /usr/lib/python3*, up to about 100 MB
 #          (of paths that differ only in case, the first: Windows holds one of them)
 #   media  *.png, *.gz, *.jpg files anywhere on this file system (sorted by path, outside /proc,
@@ -46,6 +48,10 @@ gather_app() {
     done | awk -v n="$scale" 'NR % n == 0'
 }
 
+gather_stripped() {
+    gather_app
+}
+
 gather_docs() {
     { find /usr/share/doc -type f | sort; find /usr/lib/python3* -type f -name '*.py' | sort; } |
         awk '!seen[tolower($0)]++' | up_to_bytes $((100000000 / scale))
@@ -60,6 +66,9 @@ gather_media() {
 make_tree() {
     mkdir -p "$work/$1"
     "gather_$1" | copy_listed "$work/$1"
+    if [ "$1" = stripped ]; then # files that are no program are left as they are
+        find "$work/$1" -type f -exec i686-w64-mingw32-strip --strip-debug {} + 2> /dev/null || true
+    fi
     [ -n "$(starter_of "$work/$1")" ] || cp "$wine_dir/$starter" "$work/$1/$starter"
 }
 

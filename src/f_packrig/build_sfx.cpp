@@ -10,6 +10,7 @@
 #include "packed_stream.h"
 #include "payload.h"
 #include "payload_hash.h"
+#include "stream_order.h"
 #include "transfer.h"
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <map>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -109,7 +111,7 @@ class PayloadWriter {
     // Copies `size` bytes of `in`, the file `inPath`, adding their byte sum to `checksum`; the
     // first of them also go to `head`, when given, up to its capacity.
     IoResult Copy(fsys::InFile& in, const std::string& inPath, uint64_t size, uint32_t& checksum,
-                  std::string* head = nullptr) {
+                  std::string* head = nullptr, ContentSketch* sketch = nullptr) {
         for (uint64_t done = 0; done < size;) {
             if (fill_ == buffer_.size())
                 if (IoResult failed = Flush())
@@ -124,6 +126,8 @@ class PayloadWriter {
                              std::min(chunk, head->capacity() - head->size()));
             if (hash_)
                 hash_->Update(buffer_.data() + fill_, chunk);
+            if (sketch)
+                sketch->Update(reinterpret_cast<const uint8_t*>(buffer_.data() + fill_), chunk);
             fill_ += chunk;
             done += chunk;
         }
@@ -205,8 +209,9 @@ class PackedSink : public EntrySink {
         std::string head;
         head.reserve(kImageProbeSize);
         uint64_t spillOffset = spill_.Position();
-        if (IoResult failed =
-                spill_.Copy(in, inPath, static_cast<uint32_t>(header.Size), tail.Checksum, &head))
+        ContentSketch sketch;
+        if (IoResult failed = spill_.Copy(in, inPath, static_cast<uint32_t>(header.Size),
+                                          tail.Checksum, &head, &sketch))
             return failed;
         const EntryConversion conversion =
             ChooseConversion(head, static_cast<uint32_t>(header.Size));
@@ -215,6 +220,7 @@ class PackedSink : public EntrySink {
         AppendIndexRecord(index_, header, name, tail);
         entries_.push_back({spillOffset, static_cast<uint32_t>(header.Size), conversion.span,
                             recordOffset, index_.size() - recordOffset, StreamGroupKey(name)});
+        sketches_.push_back({static_cast<uint64_t>(header.Size), sketch.Take()});
         dataSize_ += static_cast<uint32_t>(header.Size);
         position_ += sizeof(header) + name.size() + static_cast<uint32_t>(header.Size) +
                      payload::kChecksumSize;
@@ -235,16 +241,24 @@ class PackedSink : public EntrySink {
         return std::string_view(index_).substr(entry.recordOffset, entry.recordSize);
     }
 
-    // The entries in the order of the stream: grouped by StreamGroupKey, in the walk's order
-    // within a group.
-    std::vector<const Planned*> StreamOrder() const {
+    // The entries in the order of the stream, for a dictionary of `dictionary` bytes: grouped
+    // by StreamGroupKey, in the walk's order within a group, then in SimilarityOrder. Uses up
+    // the entries' sketches.
+    std::vector<const Planned*> StreamOrder(uint64_t dictionary) {
+        std::vector<uint32_t> grouped(entries_.size());
+        std::iota(grouped.begin(), grouped.end(), 0u);
+        std::stable_sort(grouped.begin(), grouped.end(), [this](uint32_t a, uint32_t b) {
+            return entries_[a].groupKey < entries_[b].groupKey;
+        });
+        std::vector<SketchedEntry> sketches;
+        sketches.reserve(grouped.size());
+        for (uint32_t entry : grouped)
+            sketches.push_back(std::move(sketches_[entry]));
+        sketches_ = {};
         std::vector<const Planned*> order;
         order.reserve(entries_.size());
-        for (const Planned& entry : entries_)
-            order.push_back(&entry);
-        std::stable_sort(order.begin(), order.end(), [](const Planned* a, const Planned* b) {
-            return a->groupKey < b->groupKey;
-        });
+        for (uint32_t at : SimilarityOrder(sketches, dictionary))
+            order.push_back(&entries_[grouped[at]]);
         return order;
     }
     uint64_t DataSize() const { return dataSize_; }
@@ -254,6 +268,7 @@ class PackedSink : public EntrySink {
     uint64_t position_;
     std::string index_;
     std::vector<Planned> entries_;
+    std::vector<SketchedEntry> sketches_; // one for each of entries_
     uint64_t dataSize_ = 0;
 };
 
@@ -531,9 +546,9 @@ std::string DictionaryText(uint32_t size) {
 // The second pass of a compressed build: the index, then every entry's data from the spill
 // file, both in the stream's order, through the encoder into `out`; fills in `header`.
 IoResult EncodeStream(PayloadWriter& out, fsys::InFile& spill, const std::string& target,
-                      const PackedSink& sink, BuildHost& host, payload::TPackedHeader& header) {
-    const std::vector<const PackedSink::Planned*> order = sink.StreamOrder();
+                      PackedSink& sink, BuildHost& host, payload::TPackedHeader& header) {
     EncoderSettings settings = SettingsFor(sink.IndexSize() + sink.DataSize());
+    const std::vector<const PackedSink::Planned*> order = sink.StreamOrder(settings.dictSize);
     uint32_t crc = 0;
     uint64_t packed = 0;
     StreamEncoder encoder([&](const uint8_t* data, size_t count) {

@@ -2,6 +2,7 @@
 builder for the same tree, and its command line and exit codes behave as documented."""
 
 import calendar
+import json
 import os
 import shutil
 import subprocess
@@ -119,6 +120,35 @@ class WindowsBuilderTest(TreeFixture):
             time.sleep(0.1)
         left = os.listdir(folder)
         self.assertTrue(len(left) == 1 and left[0].endswith(".tmp"), left)
+
+    def test_trees_beyond_the_dictionary_are_ordered_alike(self):
+        # 80 files of 1 MiB, more than the 64 MiB dictionary holds: "aNN" and "bNN" share their
+        # first 64 KiB, so the stream places each "b" file right after its "a" file, where the
+        # grouped order would keep them 40 files apart.
+        src = os.path.join(self.dir, "beyond")
+        os.makedirs(src)
+        shutil.copy(os.path.join(self.src, "setup.bat"), src)
+        for n in range(40):
+            shared = os.urandom(65536)
+            for prefix in ("a", "b"):
+                with open(os.path.join(src, "%s%02d.bin" % (prefix, n)), "wb") as f:
+                    f.write(shared)
+                    f.truncate(1048576)
+        env = {"SOURCE_DATE_EPOCH": "1700000000", "TZ": "UTC"}
+        linux_target, windows_target = self.target("beyond-l.exe"), self.target("beyond-w.exe")
+        self.assertEqual(run_linux_builder("-h", "-o", "-z", src, "setup.bat", linux_target,
+                                           **env).returncode, 0)
+        result = run_windows_builder("-h", "-o", "-z", windows_path(src), "setup.bat",
+                                     windows_path(windows_target), **env)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(linux_target, "rb") as f, open(windows_target, "rb") as g:
+            linux, windows = f.read(), g.read()
+        self.assertEqual(windows[sfxfile.image_end(windows):], linux[sfxfile.image_end(linux):])
+        listing = subprocess.run([os.environ["PACKRIG_INSPECT"], "--json", linux_target],
+                                 capture_output=True, text=True, check=True)
+        names = [e["name"] for e in json.loads(listing.stdout)["entries"]]
+        self.assertEqual(names[:5], ["setup.bat", "a00.bin", "b00.bin", "a01.bin", "b01.bin"],
+                         names)
 
     def test_same_entries_as_the_linux_builder(self):
         linux_target, windows_target = self.target("linux.exe"), self.target("windows.exe")
