@@ -243,8 +243,8 @@ class PackedSink : public EntrySink {
 
     // The entries in the order of the stream, for a dictionary of `dictionary` bytes: grouped
     // by StreamGroupKey, in the walk's order within a group, then in SimilarityOrder. Uses up
-    // the entries' sketches.
-    std::vector<const Planned*> StreamOrder(uint64_t dictionary) {
+    // the entries' sketches; `host` keeps a window responsive meanwhile.
+    std::vector<const Planned*> StreamOrder(uint64_t dictionary, BuildHost& host) {
         std::vector<uint32_t> grouped(entries_.size());
         std::iota(grouped.begin(), grouped.end(), 0u);
         std::stable_sort(grouped.begin(), grouped.end(), [this](uint32_t a, uint32_t b) {
@@ -257,7 +257,7 @@ class PackedSink : public EntrySink {
         sketches_ = {};
         std::vector<const Planned*> order;
         order.reserve(entries_.size());
-        for (uint32_t at : SimilarityOrder(sketches, dictionary))
+        for (uint32_t at : SimilarityOrder(sketches, dictionary, [&host] { host.PumpMessages(); }))
             order.push_back(&entries_[grouped[at]]);
         return order;
     }
@@ -548,7 +548,7 @@ std::string DictionaryText(uint32_t size) {
 IoResult EncodeStream(PayloadWriter& out, fsys::InFile& spill, const std::string& target,
                       PackedSink& sink, BuildHost& host, payload::TPackedHeader& header) {
     EncoderSettings settings = SettingsFor(sink.IndexSize() + sink.DataSize());
-    const std::vector<const PackedSink::Planned*> order = sink.StreamOrder(settings.dictSize);
+    const std::vector<const PackedSink::Planned*> order = sink.StreamOrder(settings.dictSize, host);
     uint32_t crc = 0;
     uint64_t packed = 0;
     StreamEncoder encoder([&](const uint8_t* data, size_t count) {

@@ -24,6 +24,8 @@ constexpr size_t kCompactFrom = 4096;
 // A feature shared by more entries than this is left out: it would be in the window most of
 // the time anyway, and following it would touch every entry that holds it at each step.
 constexpr size_t kMostSharing = 64;
+// Entries placed between two calls of the caller's pump.
+constexpr size_t kPumpEvery = 1024;
 
 constexpr std::array<uint64_t, 256> MakeGearTable() {
     std::array<uint64_t, 256> table{};
@@ -105,11 +107,13 @@ class Placement {
         : entries_(entries), shared_(shared), window_(window), placed_(entries.size()),
           score_(entries.size()), inWindow_(shared.featureStart.size() - 1) {}
 
-    std::vector<uint32_t> Run() {
+    std::vector<uint32_t> Run(const std::function<void()>& pump) {
         std::vector<uint32_t> order;
         order.reserve(entries_.size());
         uint32_t nextInOrder = 0;
         while (order.size() < entries_.size()) {
+            if (pump && order.size() % kPumpEvery == 0)
+                pump();
             uint32_t entry;
             if (!ranked_.empty()) {
                 entry = ranked_.begin()->second;
@@ -197,7 +201,7 @@ std::vector<uint64_t> ContentSketch::Take() {
 }
 
 std::vector<uint32_t> SimilarityOrder(const std::vector<SketchedEntry>& entries,
-                                      uint64_t dictionary) {
+                                      uint64_t dictionary, const std::function<void()>& pump) {
     uint64_t total = 0;
     for (const SketchedEntry& entry : entries)
         total += entry.size;
@@ -207,7 +211,7 @@ std::vector<uint32_t> SimilarityOrder(const std::vector<SketchedEntry>& entries,
         return order;
     }
     SharedFeatures shared = FindSharedFeatures(entries);
-    return Placement(entries, shared, dictionary - dictionary / 8).Run();
+    return Placement(entries, shared, dictionary - dictionary / 8).Run(pump);
 }
 
 } // namespace fpackrig

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace fpackrig {
@@ -42,8 +43,9 @@ struct SketchedEntry {
 // when none shares any; the margin leaves room for the entry's own data. Features that many
 // entries share tell little apart and are left out. When all the data fits in the dictionary
 // the grouped order stays as it is. Integer arithmetic and fixed tie-breaks only, so that both
-// builders order a tree alike.
+// builders order a tree alike. `pump`, when given, is called now and then, so that a window
+// stays responsive while a large tree is ordered.
 std::vector<uint32_t> SimilarityOrder(const std::vector<SketchedEntry>& entries,
-                                      uint64_t dictionary);
+                                      uint64_t dictionary, const std::function<void()>& pump = {});
 
 } // namespace fpackrig

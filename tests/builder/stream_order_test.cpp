@@ -109,6 +109,10 @@ TEST(SimilarityOrder, IgnoresFeaturesThatManyEntriesShare) {
     std::sort(sorted.begin(), sorted.end());
     for (uint32_t i = 0; i < sorted.size(); ++i)
         ASSERT_EQ(sorted[i], i);
+    // Keeping a window responsive changes nothing in the order.
+    int pumped = 0;
+    EXPECT_EQ(SimilarityOrder(entries, 8, [&pumped] { ++pumped; }), order);
+    EXPECT_GE(pumped, 1);
 }
 
 } // namespace
