@@ -80,7 +80,7 @@ class OutFile {
     // Rewrites `count` bytes at `offset`, which lies before Position(); the position stays.
     IoResult WriteAt(uint64_t offset, const void* data, size_t count);
     // A second handle on this file, for reading what was written from its start; it keeps a
-    // scratch file as long as this one does.
+    // scratch file as long as this one does. The two share one position: write no more.
     IoResult ReadBack(InFile& in) const;
     // Closes the file; a failing close (delayed write error) is reported.
     IoResult Close();

@@ -2,6 +2,8 @@
 // against ByteSum's neighbour memcpy of it, and ordering a tree of many sketched entries.
 #include "stream_order.h"
 
+#include "lzma_testdata.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -12,16 +14,8 @@ namespace {
 
 constexpr size_t kSize = 1 << 20;
 
-std::vector<uint8_t> RandomBytes(size_t count) {
-    std::mt19937 random(7);
-    std::vector<uint8_t> bytes(count);
-    for (uint8_t& b : bytes)
-        b = static_cast<uint8_t>(random());
-    return bytes;
-}
-
 void BM_ContentSketch(benchmark::State& state) {
-    std::vector<uint8_t> data = RandomBytes(kSize);
+    std::vector<uint8_t> data = lztest::RandomBytes(kSize, 7);
     fpackrig::ContentSketch sketch;
     for (auto _ : state) {
         sketch.Update(data.data(), data.size());
@@ -31,7 +25,7 @@ void BM_ContentSketch(benchmark::State& state) {
 }
 
 void BM_Memcpy(benchmark::State& state) {
-    std::vector<uint8_t> src = RandomBytes(kSize), dst(kSize);
+    std::vector<uint8_t> src = lztest::RandomBytes(kSize, 7), dst(kSize);
     for (auto _ : state) {
         std::memcpy(dst.data(), src.data(), kSize);
         benchmark::ClobberMemory();

@@ -1,11 +1,12 @@
 // Content sketches and the order that places entries after the ones they repeat.
 #include "stream_order.h"
 
+#include "lzma_testdata.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <iterator>
-#include <random>
 #include <vector>
 
 namespace {
@@ -13,14 +14,7 @@ namespace {
 using fpackrig::ContentSketch;
 using fpackrig::SimilarityOrder;
 using fpackrig::SketchedEntry;
-
-std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed) {
-    std::mt19937 random(seed);
-    std::vector<uint8_t> bytes(count);
-    for (uint8_t& b : bytes)
-        b = static_cast<uint8_t>(random());
-    return bytes;
-}
+using lztest::RandomBytes;
 
 std::vector<uint64_t> SketchOf(const std::vector<uint8_t>& data, size_t piece = SIZE_MAX) {
     ContentSketch sketch;
