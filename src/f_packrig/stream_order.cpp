@@ -5,7 +5,6 @@
 #include <array>
 #include <deque>
 #include <numeric>
-#include <set>
 #include <utility>
 
 namespace fpackrig {
@@ -26,6 +25,8 @@ constexpr size_t kCompactFrom = 4096;
 constexpr size_t kMostSharing = 64;
 // Entries placed between two calls of the caller's pump.
 constexpr size_t kPumpEvery = 1024;
+// Stale keys tolerated beyond twice the current ones before the heap is rebuilt.
+constexpr size_t kLeastRebuild = 64;
 
 constexpr std::array<uint64_t, 256> MakeGearTable() {
     std::array<uint64_t, 256> table{};
@@ -99,7 +100,7 @@ SharedFeatures FindSharedFeatures(const std::vector<SketchedEntry>& entries) {
 }
 
 // The greedy walk: scores count each waiting entry's features that the window holds; the best
-// waiting entry is the first of `ranked`, by score, then by index.
+// waiting entry is the current key at the top of `ranked_`, by score, then by index.
 class Placement {
   public:
     Placement(const std::vector<SketchedEntry>& entries, const SharedFeatures& shared,
@@ -115,8 +116,8 @@ class Placement {
             if (pump && order.size() % kPumpEvery == 0)
                 pump();
             uint32_t entry;
-            if (!ranked_.empty()) {
-                entry = ranked_.begin()->second;
+            if (DropStaleTop()) {
+                entry = EntryOf(ranked_.front());
             } else {
                 while (placed_[nextInOrder])
                     ++nextInOrder;
@@ -155,12 +156,42 @@ class Placement {
         }
     }
 
+    // A key orders by score, then by the lower index: (score << 32) | ~entry.
+    static uint64_t KeyOf(uint32_t entry, uint32_t score) {
+        return uint64_t{score} << 32 | (UINT32_MAX - entry);
+    }
+    static uint32_t EntryOf(uint64_t key) { return UINT32_MAX - static_cast<uint32_t>(key); }
+    bool IsCurrent(uint64_t key) const {
+        uint32_t entry = EntryOf(key);
+        return !placed_[entry] && score_[entry] == key >> 32;
+    }
+
+    // A changed score adds a key and leaves the entry's old one behind as stale; stale keys
+    // are dropped when they reach the top, and all at once when they outnumber current ones.
     void Rank(uint32_t entry, uint32_t score) {
-        if (score_[entry] > 0)
-            ranked_.erase({UINT32_MAX - score_[entry], entry});
+        waiting_ += (score > 0) - (score_[entry] > 0);
         score_[entry] = score;
-        if (score > 0)
-            ranked_.insert({UINT32_MAX - score, entry});
+        if (score == 0)
+            return;
+        ranked_.push_back(KeyOf(entry, score));
+        std::push_heap(ranked_.begin(), ranked_.end());
+        if (ranked_.size() > 2 * waiting_ + kLeastRebuild)
+            Rebuild();
+    }
+
+    void Rebuild() {
+        std::erase_if(ranked_, [this](uint64_t key) { return !IsCurrent(key); });
+        SortUnique(ranked_);
+        std::make_heap(ranked_.begin(), ranked_.end());
+    }
+
+    // Whether a waiting entry has a score; its key is then at the top.
+    bool DropStaleTop() {
+        while (!ranked_.empty() && !IsCurrent(ranked_.front())) {
+            std::pop_heap(ranked_.begin(), ranked_.end());
+            ranked_.pop_back();
+        }
+        return !ranked_.empty();
     }
 
     const std::vector<SketchedEntry>& entries_;
@@ -169,7 +200,8 @@ class Placement {
     std::vector<bool> placed_;
     std::vector<uint32_t> score_;
     std::vector<uint32_t> inWindow_; // per feature: placed entries in the window that hold it
-    std::set<std::pair<uint32_t, uint32_t>> ranked_; // (UINT32_MAX - score, entry), score > 0
+    std::vector<uint64_t> ranked_;   // a max-heap of keys, some of them stale
+    size_t waiting_ = 0;             // entries not placed whose score is above 0
     std::deque<uint32_t> recent_;
     uint64_t recentBytes_ = 0;
 };

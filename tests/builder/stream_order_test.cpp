@@ -6,7 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
 #include <iterator>
+#include <map>
+#include <random>
+#include <set>
 #include <vector>
 
 namespace {
@@ -107,6 +111,81 @@ TEST(SimilarityOrder, IgnoresFeaturesThatManyEntriesShare) {
     int pumped = 0;
     EXPECT_EQ(SimilarityOrder(entries, 8, [&pumped] { ++pumped; }), order);
     EXPECT_GE(pumped, 1);
+}
+
+// The order's rule computed afresh at every step, without the incremental bookkeeping: the
+// window's entries, the features they hold, every waiting entry's score.
+std::vector<uint32_t> ReferenceOrder(const std::vector<SketchedEntry>& entries,
+                                     uint64_t dictionary) {
+    const uint64_t window = dictionary - dictionary / 8;
+    uint64_t total = 0;
+    std::map<uint64_t, size_t> holders;
+    for (const SketchedEntry& entry : entries) {
+        total += entry.size;
+        for (uint64_t f : entry.features)
+            ++holders[f];
+    }
+    std::vector<uint32_t> order;
+    if (total <= dictionary) {
+        for (uint32_t e = 0; e < entries.size(); ++e)
+            order.push_back(e);
+        return order;
+    }
+    std::vector<bool> placed(entries.size());
+    std::deque<uint32_t> recent;
+    uint64_t recentBytes = 0;
+    while (order.size() < entries.size()) {
+        std::set<uint64_t> held;
+        for (uint32_t e : recent)
+            for (uint64_t f : entries[e].features)
+                if (holders[f] >= 2 && holders[f] <= 64)
+                    held.insert(f);
+        uint32_t best = 0;
+        size_t bestScore = 0;
+        for (uint32_t e = 0; e < entries.size(); ++e) {
+            size_t score = 0;
+            for (uint64_t f : entries[e].features)
+                score += held.count(f);
+            if (!placed[e] && score > bestScore)
+                best = e, bestScore = score;
+        }
+        if (bestScore == 0)
+            best = static_cast<uint32_t>(std::find(placed.begin(), placed.end(), false) -
+                                         placed.begin());
+        placed[best] = true;
+        order.push_back(best);
+        recent.push_back(best);
+        recentBytes += entries[best].size;
+        while (recentBytes > window && recent.size() > 1) {
+            recentBytes -= entries[recent.front()].size;
+            recent.pop_front();
+        }
+    }
+    return order;
+}
+
+// Random trees where features are shared by few, by many and by too many entries, and entries
+// of all sizes come into the window and leave it: the incremental scores must pick what a
+// fresh count picks, step by step.
+TEST(SimilarityOrder, AgreesWithTheRuleCountedAfresh) {
+    std::mt19937_64 random(5);
+    for (int round = 0; round < 40; ++round) {
+        const size_t count = 20 + random() % 200;
+        const uint64_t pool = 4 + random() % (count * 2);
+        std::vector<SketchedEntry> entries(count);
+        for (SketchedEntry& entry : entries) {
+            entry.size = 1 + random() % 64;
+            std::vector<uint64_t> features;
+            for (size_t n = random() % 12; n > 0; --n)
+                features.push_back(random() % pool);
+            std::sort(features.begin(), features.end());
+            features.erase(std::unique(features.begin(), features.end()), features.end());
+            entry = Entry(entry.size, std::move(features));
+        }
+        const uint64_t dictionary = 8 + random() % (count * 16);
+        EXPECT_EQ(SimilarityOrder(entries, dictionary), ReferenceOrder(entries, dictionary))
+            << "round " << round;
+    }
 }
 
 } // namespace
