@@ -11,7 +11,7 @@ apt-get install -y -qq --no-install-recommends \
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
     libgtest-dev libbenchmark-dev clang libclang-rt-14-dev liblzma-dev \
     wine wine64 wine32:i386 \
-    xvfb xauth xdotool imagemagick util-linux procps faketime \
+    xvfb xauth xdotool imagemagick util-linux procps faketime strace \
     qt6-base-dev qt6-qpa-plugins fonts-liberation fonts-dejavu-core \
     lintian osslsigncode openssl ca-certificates liblzma-dev xz-utils dpkg-dev
 

@@ -669,10 +669,13 @@ IoResult WriteSfx(const std::string& source, const ExeFile& exe, const std::stri
         if (IoResult failed = WriteImage(out, image))
             return Concerning(failed, target);
     }
-    if (fsys::RunsResourceTransfer()) {
-        prresources::TransferIcon(exePath, pending.Path());
-        prresources::TransferVersionInfo(exePath, pending.Path());
-    }
+    // The transfer may write the new file again under a name of its own and rename it over:
+    // interrupts wait until it is done, so that none leaves that name behind.
+    if (fsys::RunsResourceTransfer())
+        fsys::WithInterruptsHeld([&] {
+            prresources::TransferIcon(exePath, pending.Path());
+            prresources::TransferVersionInfo(exePath, pending.Path());
+        });
     auto write = compress ? WritePackedPayload : WritePayload;
     if (IoResult failed = write(pending.Path(), target, source, exe, fsys::IdentityOf(final), epoch,
                                 host, marking))

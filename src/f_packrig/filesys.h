@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -118,6 +119,10 @@ class InterruptRemoval {
   private:
     int slot_ = -1;
 };
+// Runs `step` with those interrupts held back (Linux), for a step that makes and renames files
+// of its own beside a held file: an interrupt lands once the step is over and then finds only
+// the held file to delete.
+void WithInterruptsHeld(const std::function<void()>& step);
 // The identity of an existing file, when it can be opened for reading.
 std::optional<FileIdentity> IdentityOf(const std::string& path);
 

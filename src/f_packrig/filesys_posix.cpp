@@ -421,6 +421,11 @@ void InterruptRemoval::Clear() {
     slot_ = -1;
 }
 
+void WithInterruptsHeld(const std::function<void()>& step) {
+    InterruptsHeld held;
+    step();
+}
+
 std::unique_ptr<DirListing> StartListing(const std::string& directory, TimeBase times) {
     DIR* dir = opendir(directory.c_str());
     if (!dir)

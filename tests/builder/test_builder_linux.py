@@ -19,6 +19,7 @@ PACKRIG = os.environ["PACKRIG"]
 WINDOW = os.path.join(os.path.dirname(PACKRIG), os.pardir, "libexec", "packrig", "packrig-window")
 SFXHEAD = os.path.join(os.environ["PACKRIG_SHIP_DIR"], "sfxhead.exe")
 MIB = 1048576
+WINE_PROGRAMS = "/usr/lib/i386-linux-gnu/wine/i386-windows"
 HINT = ("The executable file is named relative to the source directory, as in setup.exe or "
         "bin\\setup.exe.")
 
@@ -272,6 +273,31 @@ class FaultTest(BuilderTest):
         left = os.listdir(folder)
         self.assertEqual(len(left), 1, left)
         self.assertTrue(left[0].endswith(".tmp"), left)
+
+    def test_an_interrupt_during_the_resource_step_leaves_nothing(self):
+        # The icon and version transfer writes the new file again under a name of its own and
+        # renames it over. strace stalls the step in between, and the signal lands there.
+        strace = shutil.which("strace")
+        notepad = os.path.join(WINE_PROGRAMS, "notepad.exe")
+        if not strace or not os.path.isfile(notepad):
+            self.skipTest("needs strace and wine's notepad.exe")
+        shutil.copy(notepad, self.src)
+        folder = os.path.dirname(self.target)
+        build = subprocess.Popen(
+            [strace, "-f", "-o", os.devnull, "-e", "trace=chmod,fchmodat",
+             "-e", "inject=chmod,fchmodat:delay_exit=1000000",
+             PACKRIG, "-h", "-o", "-c", self.src, "notepad.exe", self.target],
+            stderr=subprocess.DEVNULL,
+            preexec_fn=lambda: signal.signal(signal.SIGTERM, signal.SIG_DFL))
+        while not (os.path.isdir(folder) and
+                   any(n.endswith(".resupdate") for n in os.listdir(folder))):
+            self.assertIsNone(build.poll(), "the resource step wrote no file of its own")
+            time.sleep(0.001)
+        with open("/proc/%d/task/%d/children" % (build.pid, build.pid)) as f:
+            builder = int(f.read().split()[0])
+        os.kill(builder, signal.SIGTERM)
+        self.assertEqual(build.wait(timeout=120), -signal.SIGTERM)
+        self.assertEqual(os.listdir(folder), [])
 
     def test_unreadable_source_file_fails_with_its_message(self):
         # The listing sees the file; opening it for reading is refused.
