@@ -287,7 +287,7 @@ class FaultTest(BuilderTest):
         folder = os.path.dirname(self.target)
         build = subprocess.Popen(
             [strace, "-f", "-o", os.devnull, "-e", "trace=chmod,fchmodat",
-             "-e", "inject=chmod,fchmodat:delay_exit=1000000",
+             "-e", "inject=chmod,fchmodat:delay_exit=3000000",
              PACKRIG, "-h", "-o", "-c", self.src, "notepad.exe", self.target],
             stderr=subprocess.DEVNULL,
             preexec_fn=lambda: signal.signal(signal.SIGTERM, signal.SIG_DFL))
