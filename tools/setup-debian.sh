@@ -3,17 +3,53 @@
 # Debian's packages; liblzma for the Windows builder is built here from Debian's source package.
 set -eu
 export DEBIAN_FRONTEND=noninteractive
+
+# Runs an apt-get command again after a pause when it fails: a dropped connection, or a mirror
+# caught mid-sync whose index files disagree with its Release file for a few minutes.
+apt_get() {
+    try=1
+    until apt-get -o Acquire::Retries=3 "$@"; do
+        if [ "$try" -ge 4 ]; then
+            echo "setup-debian: apt-get $* failed $try times" >&2
+            return 1
+        fi
+        pause=$((try * 30))
+        echo "setup-debian: apt-get $* failed; trying again in $pause s" >&2
+        sleep "$pause"
+        try=$((try + 1))
+    done
+}
+
+packages="cmake ninja-build g++ python3 git dpkg-dev file
+    g++-mingw-w64-i686 binutils-mingw-w64-i686
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+    libgtest-dev libbenchmark-dev clang libclang-rt-14-dev liblzma-dev xz-utils
+    wine wine64
+    xvfb xauth xdotool imagemagick util-linux procps faketime strace
+    qt6-base-dev qt6-qpa-plugins fonts-liberation fonts-dejavu-core
+    lintian osslsigncode openssl ca-certificates"
+
+# wine32 is the one package of another architecture. When a mirror cannot serve a consistent i386
+# index, apt keeps none for that archive, and mixing i386 packages of one release with amd64 ones of
+# another does not install. Then the machine goes without wine32, where nothing of i386 is installed
+# yet: the tests find that no 32-bit program starts and run the x86_64 twins instead.
+has_i386_packages() {
+    dpkg-query -W -f '${Architecture}\n' | grep -qx i386
+}
 dpkg --add-architecture i386
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends \
-    cmake ninja-build g++ python3 git dpkg-dev file \
-    g++-mingw-w64-i686 binutils-mingw-w64-i686 \
-    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
-    libgtest-dev libbenchmark-dev clang libclang-rt-14-dev liblzma-dev \
-    wine wine64 wine32:i386 \
-    xvfb xauth xdotool imagemagick util-linux procps faketime strace \
-    qt6-base-dev qt6-qpa-plugins fonts-liberation fonts-dejavu-core \
-    lintian osslsigncode openssl ca-certificates liblzma-dev xz-utils dpkg-dev
+# shellcheck disable=SC2086 # the package list splits into words on purpose
+if apt_get update -qq; then
+    apt_get install -y -qq --no-install-recommends $packages wine32:i386
+elif has_i386_packages; then
+    echo "setup-debian: going on with the package lists apt kept" >&2
+    apt_get install -y -qq --no-install-recommends $packages wine32:i386
+else
+    echo "setup-debian: warning: no consistent i386 index; installing without wine32, so the" \
+        "wine tests will run the x86_64 twins" >&2
+    dpkg --remove-architecture i386
+    apt_get update -qq
+    apt_get install -y -qq --no-install-recommends $packages
+fi
 
 # liblzma for the cross builds: Debian has no mingw package of it, so build the static library
 # from the source package of the very version that the native build links, so that both builders
@@ -37,12 +73,12 @@ if [ -n "$need_lzma" ]; then
     if [ -f /etc/apt/sources.list ]; then
         sed -n 's/^deb \(.*\)$/deb-src \1/p' /etc/apt/sources.list > /etc/apt/sources.list.d/packrig-src.list
     fi
-    apt-get update -qq
+    apt_get update -qq || echo "setup-debian: going on with the source lists apt kept" >&2
     work=$(mktemp -d)
-    (cd "$work" && apt-get source -qq --download-only "xz-utils=$lzma_version" &&
+    (cd "$work" && apt_get source -qq --download-only "xz-utils=$lzma_version" &&
         dpkg-source -x --no-check ./*.dsc xz >/dev/null)
     for host in i686-w64-mingw32 x86_64-w64-mingw32; do
-        rm -rf "$work/build-$host" "$mingw_lzma_root/$host"
+        rm -rf "$work/build-$host" "${mingw_lzma_root:?}/$host"
         mkdir -p "$work/build-$host"
         (cd "$work/build-$host" && ../xz/configure -q --host="$host" \
             --prefix="$mingw_lzma_root/$host" --disable-shared --enable-static \

@@ -120,8 +120,8 @@ class InterruptRemoval {
     int slot_ = -1;
 };
 // Runs `step` with those interrupts held back (Linux), for a step that makes and renames files
-// of its own beside a held file: an interrupt lands once the step is over and then finds only
-// the held file to delete.
+// of its own beside a held file: an interrupt, whichever thread it reaches, lands once the step
+// is over and then finds only the held file to delete.
 void WithInterruptsHeld(const std::function<void()>& step);
 // The identity of an existing file, when it can be opened for reading.
 std::optional<FileIdentity> IdentityOf(const std::string& path);

@@ -8,6 +8,7 @@
 #include "exe_name.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -168,12 +169,50 @@ char g_interruptPaths[kInterruptSlots][4096];
 volatile sig_atomic_t g_interruptPathHeld[kInterruptSlots] = {};
 constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 
-extern "C" void RemoveAndEnd(int sig) {
+// How many steps hold the interrupts back now, process-wide, or kEnding once an interrupt has
+// begun to end the process. The signal mask alone is per thread: a program with threads of its
+// own (the window program's) may have the signal delivered to one of those, so the handler
+// defers there too. An interrupt that arrives while a step is held waits in g_deferredSignal.
+constexpr int kEnding = -1;
+std::atomic<int> g_holds{0};
+std::atomic<int> g_deferredSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler uses them");
+
+[[noreturn]] void RemoveAndEnd(int sig) {
     for (int i = 0; i < kInterruptSlots; ++i)
         if (g_interruptPathHeld[i])
             unlink(g_interruptPaths[i]);
     signal(sig, SIG_DFL);
+    // Blocked here while its handler runs, or while this thread's step lets go.
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, sig);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
     raise(sig);
+    for (;;)
+        pause();
+}
+
+// Ends the process for `sig` unless a step holds interrupts, in which case the last step to let
+// go ends it. The signal is recorded before the count is read again, so a step that lets go in
+// between sees it.
+void EndOrDefer(int sig) {
+    int holds = 0;
+    while (!g_holds.compare_exchange_weak(holds, kEnding)) {
+        if (holds == kEnding)
+            return; // another thread is ending the process already
+        if (holds > 0) {
+            g_deferredSignal.store(sig);
+            if (g_holds.load() != 0)
+                return;
+            holds = 0;
+        }
+    }
+    RemoveAndEnd(sig);
+}
+
+extern "C" void OnInterrupt(int sig) {
+    EndOrDefer(sig);
 }
 
 // Once per process; a signal that is ignored (nohup) or handled by someone else stays so.
@@ -187,13 +226,15 @@ void CatchInterrupts() {
         if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL)
             continue;
         struct sigaction action {};
-        action.sa_handler = RemoveAndEnd;
+        action.sa_handler = OnInterrupt;
+        action.sa_flags = SA_RESTART; // a deferring handler returns into other threads' calls
         sigemptyset(&action.sa_mask);
         sigaction(sig, &action, nullptr);
     }
 }
 
-// Holds back the interrupts while it lives, so that a step of two calls is never cut in half.
+// Holds back the interrupts while it lives, so that a step of two calls is never cut in half:
+// blocked in this thread, deferred by the handler in any other.
 class InterruptsHeld {
   public:
     InterruptsHeld() {
@@ -202,8 +243,19 @@ class InterruptsHeld {
         for (int sig : kInterrupts)
             sigaddset(&held, sig);
         pthread_sigmask(SIG_BLOCK, &held, &previous_);
+        int holds = g_holds.load();
+        do {
+            while (holds == kEnding)
+                pause(); // an interrupt is ending the process in another thread
+        } while (!g_holds.compare_exchange_weak(holds, holds + 1));
     }
-    ~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    ~InterruptsHeld() {
+        bool last = g_holds.fetch_sub(1) == 1;
+        // An interrupt sent to this thread meanwhile is delivered here and ends the process.
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+        if (int sig = g_deferredSignal.load(); last && sig != 0)
+            EndOrDefer(sig);
+    }
     InterruptsHeld(const InterruptsHeld&) = delete;
     InterruptsHeld& operator=(const InterruptsHeld&) = delete;
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The runtime module images, plain and decoding: each must end exactly at its last section's
 raw data, since the payload follows it, must stay small, and must load on the oldest systems its
-header admits (subsystem 4.0), so it imports only what every Win32 system has."""
+header admits (subsystem 4.0), so it imports only what every Win32 system has. The shipped
+builder beside them must be free to use the 4 GiB a 32-bit process can have."""
 
 import os
 import struct
@@ -129,6 +130,17 @@ class ImageTest(unittest.TestCase):
 
 class DecodingImageTest(ImageTest):
     MODULE = "sfxheadz.exe"
+
+
+class ShippedBuilderTest(unittest.TestCase):
+    def test_large_address_aware(self):
+        # Compressing a large tree takes most of the 2 GiB that a 32-bit process gets without
+        # the flag, and the builder would then report a lack of memory on 64-bit Windows too.
+        with open(os.path.join(os.environ["PACKRIG_SHIP_DIR"], "packrig.exe"), "rb") as f:
+            image = f.read()
+        pe = struct.unpack_from("<I", image, 0x3C)[0]
+        characteristics, = struct.unpack_from("<H", image, pe + 22)
+        self.assertTrue(characteristics & 0x0020, "IMAGE_FILE_LARGE_ADDRESS_AWARE")
 
 
 if __name__ == "__main__":
