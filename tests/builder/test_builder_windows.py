@@ -13,7 +13,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "tests", "tools"))
 import sfxfile  # noqa: E402
-from wineharness import windows_path  # noqa: E402,F401
+from wineharness import start_wine_quietly, windows_path  # noqa: E402,F401
 from test_builder_linux import make_tree  # noqa: E402
 
 WINE = os.environ.get("WINE", "wine")
@@ -26,6 +26,7 @@ def run_windows_builder(*args, exe=PACKRIG_EXE, **extra):
     env = {k: v for k, v in os.environ.items()
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "SOURCE_DATE_EPOCH")}
     env.update(extra)
+    start_wine_quietly(env)
     return subprocess.run([WINE, exe, *args], env=env, capture_output=True, timeout=300)
 
 

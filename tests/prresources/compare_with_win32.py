@@ -31,7 +31,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
-from wineharness import windows_path  # noqa: E402
+from wineharness import start_wine_quietly, windows_path  # noqa: E402
 
 TOOL = sys.argv[1]
 WINE = os.environ["WINE"]
@@ -61,6 +61,7 @@ def run(command, **kw):
 def run_tools(native_args, wine_args):
     """Output lines of the native tool and of the Win32 tool under wine for the same commands."""
     native = run([TOOL, *native_args])
+    start_wine_quietly(os.environ)
     win32 = run([WINE, WIN_TOOL, *wine_args])
     if native.returncode not in (0, 1) or win32.returncode not in (0, 1):
         sys.exit("a tool failed:\n%s\n%s" % (native.stderr.decode(errors="replace"),

@@ -19,7 +19,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
 import sfxfile  # noqa: E402
 from sfxfile import Entry  # noqa: E402
 from wineharness import (Display, exit_unless_wine_starts, has_xvfb,  # noqa: E402,F401
-                         run_with_box, stop_wine, wine_env, windows_path)
+                         run_with_box, start_wine_quietly, stop_wine, wine_env, windows_path)
 
 WIN_DIR = os.environ.get("PACKRIG_WIN_DIR", "")
 PREFIX = os.environ.get("WINEPREFIX", "")
@@ -40,7 +40,9 @@ def helper(name):
 
 
 def run_sfx(path, *args, timeout=300, env=None):
-    return subprocess.run([WINE, path, *args], env=env or wine_env(), timeout=timeout,
+    env = env or wine_env()
+    start_wine_quietly(env)
+    return subprocess.run([WINE, path, *args], env=env, timeout=timeout,
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
 
 

@@ -34,6 +34,30 @@ def exit_unless_wine_starts():
         sys.exit(77)
 
 
+def _server_running(env):
+    """Whether the wine server of env's prefix runs: its working folder is named after the
+    prefix's device and inode."""
+    prefix = os.stat(env.get("WINEPREFIX") or os.path.expanduser("~/.wine"))
+    folder = "/server-%x-%x" % (prefix.st_dev, prefix.st_ino)
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink("/proc/%s/cwd" % pid).endswith(folder) and \
+                    "wineserver" in os.readlink("/proc/%s/exe" % pid):
+                return True
+        except OSError:
+            pass
+    return False
+
+
+def start_wine_quietly(env):
+    """Starts the prefix's wine server and its system programs, when they are not running, from
+    a program without output. Those outlive the run that starts them by seconds and inherit its
+    standard handles: a run whose output is captured would wait for them each time."""
+    if not _server_running(env):
+        subprocess.run([WINE, "cmd", "/c", "exit"], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+
+
 def stop_wine():
     subprocess.run(["wineserver", "-k"], env=wine_env(), timeout=60)
     subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=60)
