@@ -20,7 +20,7 @@ apt_get() {
     done
 }
 
-packages="cmake ninja-build g++ python3 git dpkg-dev file
+packages="cmake ninja-build pkg-config g++ python3 git dpkg-dev file
     g++-mingw-w64-i686 binutils-mingw-w64-i686
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     libgtest-dev libbenchmark-dev clang libclang-rt-14-dev liblzma-dev xz-utils
