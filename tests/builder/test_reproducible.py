@@ -16,6 +16,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "tests", "tools"))
 import sfxfile  # noqa: E402
+from wineharness import second_user_reads  # noqa: E402
 
 PACKRIG = os.environ["PACKRIG"]
 EPOCH = 1700000000  # 2023-11-14 22:13:20 UTC
@@ -166,6 +167,8 @@ class VariedBuildsTest(unittest.TestCase):
         if "user" in variation:
             if os.geteuid() != 0 or not shutil.which("setpriv"):
                 return "building as a second user needs root and setpriv (util-linux)"
+            if not second_user_reads(os.path.abspath(__file__), variation["user"]):
+                return "%s cannot read this checkout" % variation["user"]
         if "date" in variation and not shutil.which("faketime"):
             return "varying the date needs faketime (Debian package faketime)"
         return None

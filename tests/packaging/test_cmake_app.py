@@ -17,7 +17,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "tests", "tools"))
 import sfxfile  # noqa: E402
-from wineharness import wine_env  # noqa: E402
+from wineharness import second_user_reads, wine_env  # noqa: E402
 
 BUILD = os.environ["PACKRIG_BUILD_DIR"]
 CMAKE = os.environ["CMAKE_COMMAND"]
@@ -200,11 +200,14 @@ class CmakeAppTest(unittest.TestCase):
         else:
             print("packaging_cmake_app: the date is not varied: faketime is missing",
                   file=sys.stderr)
-        if os.geteuid() == 0 and shutil.which("setpriv"):
-            prefix = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + prefix
-        else:
+        if os.geteuid() != 0 or not shutil.which("setpriv"):
             print("packaging_cmake_app: the user is not varied: that needs root and setpriv",
                   file=sys.stderr)
+        elif not all(map(second_user_reads, (os.path.abspath(__file__), EXAMPLE))):
+            print("packaging_cmake_app: the user is not varied: nobody cannot read this checkout",
+                  file=sys.stderr)
+        else:
+            prefix = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + prefix
         varied = self.build_from_scratch("a much/longer build path", "reversed", 0o077, env,
                                          prefix)
         self.assertEqual(varied, reference)

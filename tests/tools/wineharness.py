@@ -34,6 +34,14 @@ def exit_unless_wine_starts():
         sys.exit(77)
 
 
+def second_user_reads(path, user="nobody"):
+    """Whether `user` can read `path`: a checkout under root's home is closed to others."""
+    probe = subprocess.run(["setpriv", "--reuid=" + user, "--regid=nogroup", "--clear-groups",
+                            "test", "-r", path], stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return probe.returncode == 0
+
+
 def _server_running(env):
     """Whether the wine server of env's prefix runs: its working folder is named after the
     prefix's device and inode."""
