@@ -37,19 +37,20 @@ has_i386_packages() {
     dpkg-query -W -f '${Architecture}\n' | grep -qx i386
 }
 dpkg --add-architecture i386
-# shellcheck disable=SC2086 # the package list splits into words on purpose
+wine32=wine32:i386
 if apt_get update -qq; then
-    apt_get install -y -qq --no-install-recommends $packages wine32:i386
+    :
 elif has_i386_packages; then
     echo "setup-debian: going on with the package lists apt kept" >&2
-    apt_get install -y -qq --no-install-recommends $packages wine32:i386
 else
     echo "setup-debian: warning: no consistent i386 index; installing without wine32, so the" \
         "wine tests will run the x86_64 twins" >&2
     dpkg --remove-architecture i386
     apt_get update -qq
-    apt_get install -y -qq --no-install-recommends $packages
+    wine32=
 fi
+# shellcheck disable=SC2086 # the package list splits into words on purpose
+apt_get install -y -qq --no-install-recommends $packages $wine32
 
 # liblzma for the cross builds: Debian has no mingw package of it, so build the static library
 # from the source package of the very version that the native build links, so that both builders

@@ -28,8 +28,8 @@ class Interrupts : public ::testing::Test {
     std::string Path(const char* name) const { return (dir_ / name).string(); }
 
     // In the child: holds the new file `held`, then runs a step that writes `step.part` and
-    // renames it to `step`, sending SIGTERM by `interrupt` in between. The step's pause gives the
-    // signal's handler time to run wherever the signal went.
+    // renames it to `step`, calling `interrupt` in between. The step's pause gives the signal's
+    // handler time to run wherever the signal went.
     [[noreturn]] void HoldAndStep(const std::function<void()>& interrupt) const {
         fsys::OutFile out;
         fsys::InterruptRemoval removal;
@@ -48,50 +48,37 @@ class Interrupts : public ::testing::Test {
         _exit(0);
     }
 
-    void ExpectStepDoneAndHeldFileGone() const {
+    fs::path dir_;
+};
+
+// An interrupt of the command line (the building thread) and one that the kernel hands to
+// another thread, as in the window program beside the toolkit's threads: both wait for the
+// step, then remove the held file and end the process.
+TEST_F(Interrupts, AnInterruptInAnyThreadWaitsForTheStep) {
+    const struct {
+        const char* sentTo;
+        bool otherThread;
+        int sig;
+    } cases[] = {{"the stepping thread", false, SIGINT}, {"another thread", true, SIGTERM}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sentTo);
+        fs::remove_all(dir_);
+        fs::create_directory(dir_);
+        EXPECT_EXIT(
+            {
+                std::atomic<bool> stop{false};
+                std::thread other([&] {
+                    while (!stop)
+                        usleep(1000);
+                });
+                pthread_t target = c.otherThread ? other.native_handle() : pthread_self();
+                HoldAndStep([&] { pthread_kill(target, c.sig); });
+            },
+            ::testing::KilledBySignal(c.sig), "");
         EXPECT_FALSE(fs::exists(Path("held")));
         EXPECT_TRUE(fs::exists(Path("step")));
         EXPECT_FALSE(fs::exists(Path("step.part")));
     }
-
-    fs::path dir_;
-};
-
-TEST_F(Interrupts, AnInterruptOutsideAStepRemovesTheHeldFile) {
-    EXPECT_EXIT(
-        {
-            fsys::OutFile out;
-            fsys::InterruptRemoval removal;
-            if (removal.CreateNew(out, Path("held")))
-                _exit(2);
-            raise(SIGTERM);
-            _exit(0);
-        },
-        ::testing::KilledBySignal(SIGTERM), "");
-    EXPECT_FALSE(fs::exists(Path("held")));
-}
-
-TEST_F(Interrupts, AnInterruptToTheSteppingThreadWaitsForTheStep) {
-    EXPECT_EXIT(HoldAndStep([] { pthread_kill(pthread_self(), SIGINT); }),
-                ::testing::KilledBySignal(SIGINT), "");
-    ExpectStepDoneAndHeldFileGone();
-}
-
-// The window program builds in a thread of its own, beside the toolkit's threads, and the
-// kernel hands a process its signal in any thread that does not block it.
-TEST_F(Interrupts, AnInterruptToAnotherThreadWaitsForTheStep) {
-    EXPECT_EXIT(
-        {
-            std::atomic<bool> stop{false};
-            std::thread other([&] {
-                while (!stop)
-                    usleep(1000);
-            });
-            pthread_t target = other.native_handle();
-            HoldAndStep([target] { pthread_kill(target, SIGTERM); });
-        },
-        ::testing::KilledBySignal(SIGTERM), "");
-    ExpectStepDoneAndHeldFileGone();
 }
 
 } // namespace

@@ -16,7 +16,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "tests", "tools"))
 import sfxfile  # noqa: E402
-from wineharness import second_user_reads  # noqa: E402
+from wineharness import as_second_user, second_user_reads  # noqa: E402
 
 PACKRIG = os.environ["PACKRIG"]
 EPOCH = 1700000000  # 2023-11-14 22:13:20 UTC
@@ -191,8 +191,7 @@ class VariedBuildsTest(unittest.TestCase):
             env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"),
                                                          "verify_asan_link_order=0"]))
         if "user" in variation:
-            command = ["setpriv", "--reuid=" + variation["user"], "--regid=nogroup",
-                       "--clear-groups"] + command
+            command = as_second_user(variation["user"]) + command
         result = subprocess.run(command, env=env, capture_output=True, text=True, timeout=300)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         with open(os.path.join(root, "out", "setup-sfx.exe"), "rb") as f:

@@ -17,7 +17,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "tests", "tools"))
 import sfxfile  # noqa: E402
-from wineharness import second_user_reads, wine_env  # noqa: E402
+from wineharness import as_second_user, second_user_reads, wine_env  # noqa: E402
 
 BUILD = os.environ["PACKRIG_BUILD_DIR"]
 CMAKE = os.environ["CMAKE_COMMAND"]
@@ -207,7 +207,7 @@ class CmakeAppTest(unittest.TestCase):
             print("packaging_cmake_app: the user is not varied: nobody cannot read this checkout",
                   file=sys.stderr)
         else:
-            prefix = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + prefix
+            prefix = as_second_user() + prefix
         varied = self.build_from_scratch("a much/longer build path", "reversed", 0o077, env,
                                          prefix)
         self.assertEqual(varied, reference)

@@ -34,10 +34,14 @@ def exit_unless_wine_starts():
         sys.exit(77)
 
 
+def as_second_user(user="nobody"):
+    """The command prefix that runs a program as `user` (root and setpriv needed)."""
+    return ["setpriv", "--reuid=" + user, "--regid=nogroup", "--clear-groups"]
+
+
 def second_user_reads(path, user="nobody"):
     """Whether `user` can read `path`: a checkout under root's home is closed to others."""
-    probe = subprocess.run(["setpriv", "--reuid=" + user, "--regid=nogroup", "--clear-groups",
-                            "test", "-r", path], stdin=subprocess.DEVNULL,
+    probe = subprocess.run(as_second_user(user) + ["test", "-r", path], stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return probe.returncode == 0
 
