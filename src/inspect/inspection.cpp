@@ -37,7 +37,8 @@ std::string BuilderNameProblem(const std::string& name) {
 // Windows holds one of two names that differ only in letter case: the later file would
 // overwrite the earlier one, or go into the earlier one's folder. The builders refuse such
 // trees. Returns the earlier spelling of the name or of one of its folders, or nothing. The
-// same spelling twice is left to the runtime module's rule: the later entry replaces the file.
+// same spelling twice is left to the runtime module's rule, which refuses a second file of a
+// name that it has created already.
 std::string Host::EarlierSpelling(const std::string& name) {
     for (size_t end = name.find('\\');; end = name.find('\\', end + 1)) {
         std::string part = name.substr(0, end);
@@ -54,6 +55,11 @@ std::string Host::EarlierSpelling(const std::string& name) {
 // refuses the file.
 bool Host::CreateOutput(const char* path) {
     const char* rel = Relative(path);
+    if (!files_.insert(rel).second) {
+        duplicate_ = true;
+        lastError_ = sfx::kFileExists;
+        return false;
+    }
     if (refusedNameEntry_ == 0) {
         nameProblem_ = BuilderNameProblem(rel);
         if (nameProblem_.empty()) {
@@ -90,9 +96,10 @@ bool Host::WriteOutput(const void* data, uint32_t n) {
 }
 
 // Called once the entry's checksum has matched.
-void Host::FinishOutput(uint32_t dosTime) {
+bool Host::FinishOutput(uint32_t dosTime, bool /*hold*/) {
     current_.time = dosTime;
     sink_.FinishOutput(dosTime);
+    return true;
 }
 
 void Host::SetAttributes(const char* path, uint32_t attr) {
@@ -209,6 +216,7 @@ void ExplainUnpacking(Inspection& out, const Host& host, const sfx::RunState& ru
     Fault fault = unmarked                    ? Fault::NoProgram
                   : r.code != sfx::kBadFormat ? Fault::System
                   : host.Recorded() <= index  ? Fault::UnsafeName
+                  : host.Duplicate()          ? Fault::Duplicate
                                               : Fault::Checksum;
     if (fault == Fault::NoProgram)
         return NoteFault(out, fault, 0, 0);
@@ -405,6 +413,8 @@ std::string FaultText(const Inspection& r) {
     case Fault::CaseClash:
         return entry + ": a name that differs from \"" + ShownStored(r.faultDetail) +
                "\" only in letter case, and Windows holds only one of them";
+    case Fault::Duplicate:
+        return entry + ": a second entry of a name that an earlier entry has";
     case Fault::NoProgram:
         return "no entry is marked as the program to start";
     case Fault::System:

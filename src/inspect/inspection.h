@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,7 @@ enum class Fault {
     Checksum,         // an entry's checksum does not match its name and data
     WindowsName,      // a name that the builders refuse because Windows cannot create it
     CaseClash,        // a name that differs from an earlier one only in letter case
+    Duplicate,        // a second entry of a file name that an earlier entry has
     NoProgram,        // no entry is marked as the program to start
     System,           // a read or write failed with a system error
 };
@@ -95,10 +97,13 @@ class Host {
     uint32_t LastError() { return lastError_; }
     void Pump() {}
     void Progress() {}
-    void MakeFolder(const char* path) { sink_.MakeFolder(Relative(path)); }
+    bool MakeFolder(const char* path) {
+        sink_.MakeFolder(Relative(path));
+        return true;
+    }
     bool CreateOutput(const char* path);
     bool WriteOutput(const void* data, uint32_t n);
-    void FinishOutput(uint32_t dosTime);
+    bool FinishOutput(uint32_t dosTime, bool hold);
     void SetAttributes(const char* path, uint32_t attr);
     bool RecordUnpacked(const char* path);
     void* AllocWindow(uint32_t n);
@@ -111,6 +116,8 @@ class Host {
     const std::string& RefusedName() const { return refusedName_; }
     const std::string& NameProblem() const { return nameProblem_; }
     bool RefusedForCase() const { return refusedForCase_; }
+    // True once an entry repeated the name of an earlier file, which the runtime module refuses.
+    bool Duplicate() const { return duplicate_; }
 
     // The path of the last marked entry, which RecordUnpacked takes out of the run state to tell
     // which entry carried the mark.
@@ -134,6 +141,8 @@ class Host {
     std::string refusedName_;
     std::string nameProblem_;
     bool refusedForCase_ = false;
+    bool duplicate_ = false;
+    std::set<std::string> files_; // every file name unpacked so far
     // Every folder and file name unpacked so far, by its upper case: the first spelling.
     std::map<std::string, std::string> spellings_;
 };

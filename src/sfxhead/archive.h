@@ -9,10 +9,14 @@
 //   uint32_t LastError();                        system error code of the last failure
 //   void Pump();                                 handle pending window messages
 //   void Progress();                             show DoneSize of TotalSize
-//   void MakeFolder(const char* path);           one folder; a failure shows up later
-//   bool CreateOutput(const char* path);         create or replace, open for writing
+//   bool MakeFolder(const char* path);           one folder; false only where a link stands in
+//                                                its place (other failures show up later)
+//   bool CreateOutput(const char* path);         create a new file, never over an existing one,
+//                                                and open it for writing
 //   bool WriteOutput(const void* data, uint32_t n);   false also on a short write
-//   void FinishOutput(uint32_t dosTime);         set the last-write time, close
+//   bool FinishOutput(uint32_t dosTime, bool hold);   set the last-write time, close; with
+//                                                `hold`, keep the file from being changed or
+//                                                replaced until the program has started
 //   void SetAttributes(const char* path, uint32_t attr);
 //   bool RecordUnpacked(const char* path);       remember for the clean-up; false if out of memory
 #pragma once
@@ -29,6 +33,9 @@ namespace sfx {
 inline constexpr uint32_t kBadFormat = 193;     // ERROR_BAD_EXE_FORMAT
 inline constexpr uint32_t kDiskFull = 112;      // ERROR_DISK_FULL
 inline constexpr uint32_t kOutOfMemory = 8;     // ERROR_NOT_ENOUGH_MEMORY
+inline constexpr uint32_t kAccessDenied = 5;    // ERROR_ACCESS_DENIED
+inline constexpr uint32_t kFileExists = 80;     // ERROR_FILE_EXISTS
+inline constexpr uint32_t kAlreadyExists = 183; // ERROR_ALREADY_EXISTS
 inline constexpr int32_t kMaxNameLength = 1024; // longer names cannot be a Windows path
 inline constexpr size_t kWorkDirCap = 300;      // temp folder (261) + "~sfx" + id + "\"
 inline constexpr size_t kPathCap = kWorkDirCap + kMaxNameLength + 1;
@@ -186,22 +193,25 @@ inline void SetWorkDir(RunState& run, const char* tempPath) {
 
 // Creates every folder on `path` up to its last "\", outermost first, leaving out the first
 // `from` characters (folders known to exist). Leading parts that are no folders (a drive, a
-// server name) fail harmlessly.
-template <class Host> void MakeFolders(Host& host, char* path, size_t from = 1) {
+// server name) fail harmlessly. False if a link stands where a folder should be.
+template <class Host> bool MakeFolders(Host& host, char* path, size_t from = 1) {
     size_t len = TextLength(path);
     for (size_t i = from > 0 ? from : 1; i < len; ++i) {
         if (path[i] != '\\' || path[i - 1] == '\\' || path[i - 1] == ':')
             continue;
         path[i] = 0;
-        host.MakeFolder(path);
+        bool made = host.MakeFolder(path);
         path[i] = '\\';
+        if (!made)
+            return false;
     }
+    return true;
 }
 
 // Creates the folders of the current entry inside WorkDir (which exists by now) unless the
 // previous file created went into the same folder: payloads list a folder's files together, and
 // every creation attempt costs a call into the system per folder level.
-template <class Host> void MakeFoldersOnce(Host& host, RunState& run) {
+template <class Host> bool MakeFoldersOnce(Host& host, RunState& run) {
     size_t end = TextLength(run.fileName);
     while (end > 0 && run.fileName[end - 1] != '\\')
         --end;
@@ -210,11 +220,46 @@ template <class Host> void MakeFoldersOnce(Host& host, RunState& run) {
         while (i < end && run.lastFolder[i] == run.fileName[i])
             ++i;
         if (i == end)
-            return;
+            return true;
     }
-    MakeFolders(host, run.fileName, TextLength(run.workDir));
+    if (!MakeFolders(host, run.fileName, TextLength(run.workDir)))
+        return false;
     CopyText(run.lastFolder, kPathCap, "");
     AppendBytes(run.lastFolder, kPathCap, run.fileName, end);
+    return true;
+}
+
+// A file that cannot be created because its name exists already: the run's folder is its own,
+// so only an earlier entry of the same name (or one that the file system takes for the same)
+// can have made it. Such a payload is refused like every other structural fault.
+inline Outcome CreationFailure(uint32_t code) {
+    if (code == kFileExists || code == kAlreadyExists || code == kBadFormat)
+        return Fail(kBadFormat);
+    return Fail(code, Subject::EntryPath);
+}
+
+// Starts the entry whose full path is in FileName: the path taken as the program to start when
+// the entry is `marked`, recorded for the clean-up, its folders and the file created.
+template <class Host> Outcome BeginEntry(Host& host, RunState& run, bool marked) {
+    if (marked)
+        CopyText(run.launchPath, kPathCap, run.fileName);
+    if (!host.RecordUnpacked(run.fileName))
+        return Fail(kOutOfMemory, Subject::EntryPath);
+    if (!MakeFoldersOnce(host, run))
+        return Fail(SystemCode(host, kAccessDenied), Subject::EntryPath);
+    if (!host.CreateOutput(run.fileName))
+        return CreationFailure(SystemCode(host, kBadFormat));
+    return kOk;
+}
+
+// Ends the entry whose data is written and verified: last-write time set through the open file,
+// which closes (the program to start stays held), then the attributes set.
+template <class Host>
+Outcome EndEntry(Host& host, RunState& run, uint32_t dosTime, uint32_t attr, bool marked) {
+    if (!host.FinishOutput(dosTime, marked))
+        return Fail(SystemCode(host, kAccessDenied), Subject::EntryPath);
+    host.SetAttributes(run.fileName, attr);
+    return kOk;
 }
 
 // Copies one entry's data to the open output file in chunks through `buffer`, adding every
@@ -266,23 +311,18 @@ template <class Host> Outcome UnpackEntries(Host& host, RunState& run, uint8_t* 
         if (!IsSafeEntryName(name, static_cast<size_t>(h.NameLength)))
             return Fail(kBadFormat);
         uint32_t sum = payload::ByteSum(name, static_cast<size_t>(h.NameLength));
-        if (h.IsExeFile != 0)
-            CopyText(run.launchPath, kPathCap, run.fileName);
-        if (!host.RecordUnpacked(run.fileName))
-            return Fail(kOutOfMemory, Subject::EntryPath);
-        MakeFoldersOnce(host, run);
-        if (!host.CreateOutput(run.fileName))
-            return Fail(SystemCode(host, kBadFormat), Subject::EntryPath);
-        r = CopyEntryData(host, run, h.Size, buffer, sum);
+        r = BeginEntry(host, run, h.IsExeFile != 0);
+        if (r.code == 0)
+            r = CopyEntryData(host, run, h.Size, buffer, sum);
         uint8_t stored[4];
         if (r.code == 0)
             r = ReadExactly(host, stored, sizeof stored);
         if (r.code == 0 && static_cast<uint32_t>(LoadI32(stored)) != sum)
             r = Fail(kBadFormat);
+        if (r.code == 0)
+            r = EndEntry(host, run, h.Time, h.Attr, h.IsExeFile != 0);
         if (r.code != 0)
             return r; // the file stays as written; ending the process closes it
-        host.FinishOutput(h.Time);
-        host.SetAttributes(run.fileName, h.Attr);
         pos += int64_t{sizeof h} + h.NameLength + h.Size + payload::kChecksumSize;
     }
     return kOk;

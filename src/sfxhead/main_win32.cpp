@@ -12,7 +12,10 @@
 #include "files_win32.h"
 #include "progress.h"
 #include "text.h"
+#include "wide_win32.h"
 #include "window_win32.h"
+#include "workdir.h"
+#include "workdir_win32.h"
 
 namespace sfx {
 
@@ -22,32 +25,52 @@ namespace {
 // no file size and no stack.
 alignas(16) uint8_t g_copyBuffer[payload::kChunkSize];
 
-RunState g_run;
+RunState g_run; // its WorkDir stays empty: stored names reach the host as they are
 FilesHost g_files;
 #if PACKRIG_PACKED
 lz::Decoder g_decoder;
 PackedRun<FilesHost> g_packed;
 #endif
-char g_ownPath[MAX_PATH + 1];
-char g_scratch[kPathCap];
+wchar_t g_ownPath[kWidePathCap];
+wchar_t g_temp[kWideWorkDirCap];
+wchar_t g_workDir[kWideWorkDirCap];
+wchar_t g_scratch[kWidePathCap];
 int32_t g_exitCode;
 
 void ScheduleCleanup() {
-    TextBuffer& unpacked = g_files.Unpacked();
-    RegisterCleanup(unpacked.Data(), unpacked.Length(), g_run.workDir, g_scratch, sizeof g_scratch);
+    PathList& unpacked = g_files.Unpacked();
+    RegisterCleanup(unpacked.Data(), unpacked.Length(), g_files.WorkDir(), g_run.archiveId.Text,
+                    g_run.archiveId.Length, g_scratch, kWidePathCap);
 }
 
-void ShowReport(const char* subject, uint32_t code) {
-    char systemText[257];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             code, 0, systemText, 256, nullptr);
-    systemText[n <= 256 ? n : 0] = 0;
-    static char report[kPathCap + 512];
-    ComposeReport(systemText, subject, report, sizeof report);
-    MessageBoxA(nullptr, report, nullptr, MB_OK | MB_ICONERROR);
+// The system's text for `code` into `out` (257 units).
+void SystemText(uint32_t code, wchar_t* out) {
+    const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    if (sys::HasWideCalls()) {
+        DWORD n = FormatMessageW(flags, nullptr, code, 0, out, 256, nullptr);
+        out[n <= 256 ? n : 0] = 0;
+        return;
+    }
+    char text[257];
+    DWORD n = FormatMessageA(flags, nullptr, code, 0, text, 256, nullptr);
+    sys::Widen(CP_ACP, text, n <= 256 ? n : 0, out, 257);
 }
 
-[[noreturn]] void FinishRun(const char* subject, uint32_t code) {
+void ShowReport(const wchar_t* subject, uint32_t code) {
+    wchar_t systemText[257];
+    SystemText(code, systemText);
+    static wchar_t report[kWidePathCap + 512];
+    ComposeReport(systemText, subject, report, sizeof report / sizeof report[0]);
+    if (sys::HasWideCalls()) {
+        MessageBoxW(nullptr, report, nullptr, MB_OK | MB_ICONERROR);
+        return;
+    }
+    static char text[2 * (kWidePathCap + 512)];
+    WideCharToMultiByte(CP_ACP, 0, report, -1, text, sizeof text, nullptr, nullptr);
+    MessageBoxA(nullptr, text, nullptr, MB_OK | MB_ICONERROR);
+}
+
+[[noreturn]] void FinishRun(const wchar_t* subject, uint32_t code) {
     if (code != 0) {
         ShowReport(subject, code);
         DestroyProgressWindow();
@@ -57,14 +80,21 @@ void ShowReport(const char* subject, uint32_t code) {
     ExitProcess(static_cast<UINT>(g_exitCode));
 }
 
+// The full path of a stored name inside WorkDir, for a report.
+const wchar_t* EntryPath(const char* name) {
+    if (!g_files.FullPath(name, g_scratch))
+        CopyText(g_scratch, kWidePathCap, g_files.WorkDir());
+    return g_scratch;
+}
+
 void FinishOnFailure(const Outcome& r) {
     if (r.code == 0)
         return;
     switch (r.subject) {
     case Subject::EntryPath:
-        FinishRun(g_run.fileName, r.code);
+        FinishRun(EntryPath(g_run.fileName), r.code);
     case Subject::LaunchPath:
-        FinishRun(g_run.launchPath, r.code);
+        FinishRun(EntryPath(g_run.launchPath), r.code);
     case Subject::OwnPath:
         break;
     }
@@ -82,84 +112,90 @@ char DecimalSeparator() {
                                                                                        : '.';
 }
 
-// Bytes free for the current user on the drive of `root`, or -1. GetDiskFreeSpaceExA is looked
-// up at run time, since the first systems of the family lack it; there the cluster counts give
-// the free space.
-int64_t FreeBytes(const char* root) {
-    using FreeSpaceEx = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-    FARPROC found = GetProcAddress(GetModuleHandleA("kernel32"), "GetDiskFreeSpaceExA");
-    if (found != nullptr) {
-        auto query = reinterpret_cast<FreeSpaceEx>(reinterpret_cast<void (*)()>(found));
-        ULARGE_INTEGER available;
-        return query(root, &available, nullptr, nullptr) ? static_cast<int64_t>(available.QuadPart)
-                                                         : -1;
-    }
-    DWORD sectorsPerCluster, bytesPerSector, freeClusters, clusters;
-    if (!GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters))
-        return -1;
-    return static_cast<int64_t>(uint64_t{freeClusters} * sectorsPerCluster * bytesPerSector);
-}
-
-// Stops the run with the disk-full report when the data will not fit on WorkDir's drive.
+// Stops the run with the disk-full report when the data will not fit where the temporary
+// folder is. The folder itself is asked, so a folder without a drive letter works too.
 void TestFreeSpace() {
-    char drive = g_run.workDir[0];
-    if (drive >= 'a' && drive <= 'z')
-        drive = static_cast<char>(drive - 'a' + 'A');
-    uint8_t number = static_cast<uint8_t>(drive - 0x41 + 1);
-    char root[] = {static_cast<char>(0x40 + number), ':', '\\', 0};
-    int64_t freeBytes = FreeBytes(root);
+    wchar_t root[kWideWorkDirCap];
+    SpaceRoot(g_temp, root, kWideWorkDirCap);
+    int64_t freeBytes = sys::FreeBytes(g_temp, root);
     if (g_run.totalSize > freeBytes) {
-        char detail[80];
-        FormatSpaceDetail(root[0], freeBytes, g_run.totalSize, DecimalSeparator(), detail);
+        wchar_t detail[kWideWorkDirCap + 80];
+        FormatSpaceDetail(root, freeBytes, g_run.totalSize, DecimalSeparator(), detail,
+                          sizeof detail / sizeof detail[0]);
         FinishRun(detail, kDiskFull);
     }
 }
 
-void SetWorkDirFromTemp() {
-    char temp[MAX_PATH + 1];
-    DWORD n = GetTempPathA(sizeof temp, temp);
+// The temporary folder, with a "\" at its end, and any of its folders that are missing.
+void FindTempFolder() {
+    DWORD n = sys::TempFolder(g_temp, kWideWorkDirCap - 32);
     if (n == 0)
         FinishRun(g_ownPath, LastErrorOr(ERROR_PATH_NOT_FOUND));
-    if (n >= sizeof temp)
+    if (n >= kWideWorkDirCap - 32)
         FinishRun(g_ownPath, ERROR_FILENAME_EXCED_RANGE);
-    SetWorkDir(g_run, temp);
+    if (g_temp[n - 1] != '\\')
+        AppendAscii(g_temp, kWideWorkDirCap, "\\");
+    for (size_t i = 1; g_temp[i] != 0; ++i) {
+        if (g_temp[i] != '\\' || g_temp[i - 1] == '\\' || g_temp[i - 1] == ':')
+            continue;
+        g_temp[i] = 0;
+        sys::CreateFolder(g_temp, nullptr);
+        g_temp[i] = '\\';
+    }
+}
+
+// A folder of the run's own, after what earlier runs left behind has gone.
+void MakeWorkDir() {
+    const char* id = g_run.archiveId.Text;
+    SweepEarlierRuns(g_temp, id, g_run.archiveId.Length);
+    uint32_t code = CreateRunFolder(g_temp, id, g_run.archiveId.Length, g_workDir, kWideWorkDirCap);
+    if (code != 0)
+        FinishRun(g_workDir, code);
+    g_files.SetWorkDir(g_workDir);
+}
+
+// The module's arguments as the started program's parameters, in `out` of process heap memory.
+wchar_t* Parameters() {
+    const char* commandLine = GetCommandLineA();
+    size_t cap = ParametersCapacity(commandLine);
+    HANDLE heap = GetProcessHeap();
+    auto* ansi = static_cast<char*>(HeapAlloc(heap, 0, cap));
+    auto* wide = static_cast<wchar_t*>(HeapAlloc(heap, 0, cap * sizeof(wchar_t)));
+    if (ansi == nullptr || wide == nullptr)
+        return nullptr;
+    BuildParameters(commandLine, ansi, cap);
+    sys::Widen(CP_ACP, ansi, TextLength(ansi), wide, cap);
+    return wide;
 }
 
 // Starts the unpacked program with the module's own arguments in WorkDir, waits for it and
-// takes over its exit code.
+// takes over its exit code. The program stays held until it has started.
 void LaunchAndWait() {
-    const char* commandLine = GetCommandLineA();
-    size_t cap = ParametersCapacity(commandLine);
-    char* parameters = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, cap));
+    wchar_t* parameters = Parameters();
+    const wchar_t* launch = EntryPath(g_run.launchPath);
     if (parameters == nullptr)
-        FinishRun(g_run.launchPath, ERROR_NOT_ENOUGH_MEMORY);
-    BuildParameters(commandLine, parameters, cap);
-
-    SHELLEXECUTEINFOA info = {};
-    info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    info.lpFile = g_run.launchPath;
-    info.lpParameters = parameters;
-    info.lpDirectory = g_run.workDir;
-    info.nShow = SW_SHOWNORMAL;
+        FinishRun(launch, ERROR_NOT_ENOUGH_MEMORY);
     g_exitCode = 0;
-    if (!ShellExecuteExA(&info))
-        FinishRun(g_run.launchPath, LastErrorOr(ERROR_ACCESS_DENIED));
-    if (info.hProcess != nullptr) {
-        WaitForSingleObject(info.hProcess, INFINITE);
+    HANDLE process = nullptr;
+    if (!sys::Execute(launch, parameters, g_files.WorkDir(), &process))
+        FinishRun(launch, LastErrorOr(ERROR_ACCESS_DENIED));
+    g_files.ReleaseHeld();
+    if (process != nullptr) {
+        WaitForSingleObject(process, INFINITE);
         DWORD code = 0;
-        if (GetExitCodeProcess(info.hProcess, &code))
+        if (GetExitCodeProcess(process, &code))
             g_exitCode = static_cast<int32_t>(code);
-        CloseHandle(info.hProcess);
+        CloseHandle(process);
     }
 }
 
 [[noreturn]] void Run() {
+    RestrictDllSearch();
     CreateProgressWindow(&g_run, ChooseLanguage(GetSystemDefaultLangID()));
     PumpMessages();
 
-    DWORD n = GetModuleFileNameA(nullptr, g_ownPath, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
+    DWORD n = sys::OwnPath(g_ownPath, kWidePathCap);
+    if (n == 0 || n >= kWidePathCap)
         FinishRun(g_ownPath, LastErrorOr(ERROR_FILENAME_EXCED_RANGE));
     if (!g_files.Open(g_ownPath))
         FinishRun(g_ownPath, LastErrorOr(ERROR_OPEN_FAILED));
@@ -175,10 +211,9 @@ void LaunchAndWait() {
 #else
     FinishOnFailure(CheckPayload(g_files, g_run));
 #endif
-    SetWorkDirFromTemp();
+    FindTempFolder();
     TestFreeSpace();
-    CopyText(g_scratch, sizeof g_scratch, g_run.workDir);
-    MakeFolders(g_files, g_scratch);
+    MakeWorkDir();
 #if PACKRIG_PACKED
     FinishOnFailure(UnpackPackedEntries(g_files, g_run, g_packed, g_copyBuffer));
 #else
@@ -190,7 +225,7 @@ void LaunchAndWait() {
         FinishRun(g_ownPath, kBadFormat);
     DestroyProgressWindow();
     LaunchAndWait();
-    FinishRun("", 0);
+    FinishRun(L"", 0);
 }
 
 } // namespace

@@ -5,13 +5,13 @@ namespace sfx {
 
 namespace {
 
-bool IsPathSeparator(char c) {
+template <class C> bool IsPathSeparator(C c) {
     return c == '\\' || c == '/';
 }
 
 // Windows drops trailing dots and blanks from path components, so ". ." or "..." can
 // act as "..": refuse any component of only dots and blanks with two dots or more.
-bool IsParentReference(const char* c, size_t len) {
+template <class C> bool IsParentReference(const C* c, size_t len) {
     size_t dots = 0;
     for (size_t i = 0; i < len; ++i) {
         if (c[i] == '.')
@@ -22,9 +22,16 @@ bool IsParentReference(const char* c, size_t len) {
     return dots >= 2;
 }
 
+bool IsControl(char c) {
+    return static_cast<unsigned char>(c) < 0x20;
+}
+bool IsControl(wchar_t c) {
+    return static_cast<unsigned long>(c) < 0x20;
+}
+
 } // namespace
 
-bool IsSafeEntryName(const char* name, size_t n) {
+template <class C> bool IsSafeEntryName(const C* name, size_t n) {
     if (n == 0 || IsPathSeparator(name[0]))
         return false;
     size_t componentStart = 0;
@@ -37,10 +44,13 @@ bool IsSafeEntryName(const char* name, size_t n) {
         }
         // Windows allows no control character in a name; refusing them here keeps a crafted
         // name from being taken apart anywhere later on.
-        if (name[i] == ':' || static_cast<unsigned char>(name[i]) < 0x20)
+        if (name[i] == ':' || IsControl(name[i]))
             return false;
     }
     return true;
 }
+
+template bool IsSafeEntryName(const char* name, size_t n);
+template bool IsSafeEntryName(const wchar_t* name, size_t n);
 
 } // namespace sfx

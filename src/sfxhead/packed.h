@@ -262,21 +262,16 @@ Outcome UnpackPackedEntries(Host& host, RunState& run, PackedRun<Host>& packed, 
         CopyText(run.fileName, kPathCap, run.workDir);
         AppendBytes(run.fileName, kPathCap, rec.name, nameLength);
         uint32_t sum = payload::ByteSum(rec.name, nameLength);
-        // As in UnpackEntries, which stays as it is so that the plain module keeps its bytes.
-        if (rec.header.IsExeFile != 0)
-            CopyText(run.launchPath, kPathCap, run.fileName);
-        if (!host.RecordUnpacked(run.fileName))
-            return Fail(kOutOfMemory, Subject::EntryPath);
-        MakeFoldersOnce(host, run);
-        if (!host.CreateOutput(run.fileName))
-            return Fail(SystemCode(host, kBadFormat), Subject::EntryPath);
-        Outcome r = CopyPackedData(host, run, packed, rec, buffer, sum);
+        bool marked = rec.header.IsExeFile != 0;
+        Outcome r = BeginEntry(host, run, marked);
+        if (r.code == 0)
+            r = CopyPackedData(host, run, packed, rec, buffer, sum);
         if (r.code == 0 && sum != rec.tail.Checksum)
             r = Fail(kBadFormat);
+        if (r.code == 0)
+            r = EndEntry(host, run, rec.header.Time, rec.header.Attr, marked);
         if (r.code != 0)
             return r; // the file stays as written; ending the process closes it
-        host.FinishOutput(rec.header.Time);
-        host.SetAttributes(run.fileName, rec.header.Attr);
     }
     return StreamEndsHere(packed) ? kOk : Fail(kBadFormat);
 }

@@ -68,7 +68,29 @@ bool PendingList::AddDeletion(const uint16_t* path, size_t n) {
     return true;
 }
 
-bool PendingList::Close(const void* held, size_t bytes) {
+// Removes the deletions that `drop` is true for from the first `front` units, which hold whole
+// pairs; returns the units left.
+size_t PendingList::DropHeld(size_t front, DropFn drop, void* context) {
+    size_t write = 0;
+    for (size_t read = 0; read < front;) {
+        size_t sourceEnd = read;
+        while (data_[sourceEnd] != 0)
+            ++sourceEnd;
+        size_t targetEnd = sourceEnd + 1;
+        while (data_[targetEnd] != 0)
+            ++targetEnd;
+        size_t next = targetEnd + 1;
+        bool deletion = targetEnd == sourceEnd + 1;
+        if (!(deletion && drop(context, data_ + read, sourceEnd - read))) {
+            for (size_t i = read; i < next; ++i)
+                data_[write++] = data_[i];
+        }
+        read = next;
+    }
+    return write;
+}
+
+bool PendingList::Close(const void* held, size_t bytes, DropFn drop, void* context) {
     const uint8_t* data = static_cast<const uint8_t*>(held);
     size_t n = (bytes + 1) / 2;
     // Walk the held strings pair by pair: an empty first string ends the list, and what follows
@@ -99,7 +121,10 @@ bool PendingList::Close(const void* held, size_t bytes) {
         data_[i] = UnitAt(data, bytes, i);
     for (size_t i = kept; i < front; ++i)
         data_[i] = 0;
-    length_ += front;
+    size_t left = drop != nullptr ? DropHeld(front, drop, context) : front;
+    for (size_t i = 0; i < length_; ++i)
+        data_[left + i] = data_[front + i];
+    length_ += left;
     data_[length_++] = 0;
     return true;
 }

@@ -31,10 +31,12 @@ class PendingList {
 
     // Puts the entries of `held` (`bytes` bytes, what the value holds now) in front of the
     // deletions and closes the whole list with one zero. The held entries are kept as they are
-    // up to the empty string that ends their list; a damaged value is closed first: a stray
-    // last byte becomes a unit of its own, an unterminated last string gets its zero, and a
-    // last pair without its second string gets an empty one. False if the memory cannot grow.
-    bool Close(const void* held, size_t bytes);
+    // up to the empty string that ends their list, but for the deletions that `drop` (if any)
+    // is true for; a damaged value is closed first: a stray last byte becomes a unit of its
+    // own, an unterminated last string gets its zero, and a last pair without its second string
+    // gets an empty one. False if the memory cannot grow.
+    using DropFn = bool (*)(void* context, const uint16_t* path, size_t n);
+    bool Close(const void* held, size_t bytes, DropFn drop = nullptr, void* context = nullptr);
 
     size_t Deletions() const { return deletions_; }
     const uint16_t* Data() const { return data_; }
@@ -42,6 +44,7 @@ class PendingList {
 
   private:
     bool Reserve(size_t units);
+    size_t DropHeld(size_t front, DropFn drop, void* context);
     void Put(const char* ascii);
     void Put(const uint16_t* units, size_t n);
 

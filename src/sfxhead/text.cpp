@@ -3,25 +3,6 @@
 
 namespace sfx {
 
-size_t TextLength(const char* s) {
-    size_t n = 0;
-    while (s[n])
-        ++n;
-    return n;
-}
-
-size_t AppendBytes(char* dst, size_t cap, const char* src, size_t n) {
-    size_t len = TextLength(dst);
-    if (cap == 0)
-        return 0;
-    if (n > cap - 1 - len)
-        n = cap - 1 - len;
-    for (size_t i = 0; i < n; ++i)
-        dst[len + i] = src[i];
-    dst[len + n] = 0;
-    return len + n;
-}
-
 namespace {
 
 // Divides `v` by 10 and returns the remainder, in 16-bit steps with 32-bit arithmetic: the
@@ -108,41 +89,17 @@ void FormatSize(int64_t n, char decimalSeparator, char* out) {
     AppendText(out, 32, unit->suffix);
 }
 
-void FormatSpaceDetail(char drive, int64_t freeBytes, int64_t needed, char decimalSeparator,
-                       char* out) {
-    const size_t cap = 80;
+void FormatSpaceDetail(const wchar_t* root, int64_t freeBytes, int64_t needed,
+                       char decimalSeparator, wchar_t* out, size_t cap) {
     char size[32];
-    char head[] = {drive, ':', '\\', ' ', ' ', ' ', '(', 0};
-    CopyText(out, cap, head);
+    CopyText(out, cap, root);
+    AppendAscii(out, cap, "   (");
     FormatSize(freeBytes, decimalSeparator, size);
-    AppendText(out, cap, size);
-    AppendText(out, cap, "<");
+    AppendAscii(out, cap, size);
+    AppendAscii(out, cap, "<");
     FormatSize(needed, decimalSeparator, size);
-    AppendText(out, cap, size);
-    AppendText(out, cap, ")");
-}
-
-void ComposeReport(const char* systemText, const char* subject, char* out, size_t cap) {
-    size_t len = TextLength(systemText);
-    while (len > 0 && IsTrailingNoise(systemText[len - 1]))
-        --len;
-    size_t insert = len;
-    for (size_t i = 0; i + 1 < len; ++i) {
-        if (systemText[i] == '%' && systemText[i + 1] == '1') {
-            insert = i;
-            break;
-        }
-    }
-    CopyText(out, cap, "");
-    if (insert < len) {
-        AppendBytes(out, cap, systemText, insert);
-        AppendText(out, cap, subject);
-        AppendBytes(out, cap, systemText + insert + 2, len - insert - 2);
-    } else {
-        AppendText(out, cap, subject);
-        AppendText(out, cap, "\r\n\r\n");
-        AppendBytes(out, cap, systemText, len);
-    }
+    AppendAscii(out, cap, size);
+    AppendAscii(out, cap, ")");
 }
 
 namespace {

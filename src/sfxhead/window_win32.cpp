@@ -24,8 +24,9 @@ const RunState* g_run;
 uint8_t g_langIndex;
 char g_webAddress[128];
 // The bar as last painted: a refresh that would paint the same is left out, since with many
-// small files most chunks move the bar by less than a pixel and a percent.
-ProgressMarks g_painted = {-1, -1};
+// small files most chunks move the bar by less than a pixel and a percent. It starts all zero,
+// which no bar shows (its end is never left of kBarLeft), and so costs no initialised data.
+ProgressMarks g_painted;
 
 HFONT MakeFont(int height) {
     return CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0,

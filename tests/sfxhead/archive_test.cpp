@@ -181,13 +181,20 @@ TEST(UnpackEntries, CopiesInChunksAndRefreshesOncePerChunk) {
     }
 }
 
-TEST(UnpackEntries, LaterMarkedEntryWinsAndDuplicatesAreListedTwice) {
-    Walk run(
-        ArchiveBuilder().Entry("a.exe", "1", 1).Entry("b.bat", "2", 1).Entry("b.bat", "3").Build());
+// The program started is the one file written under its name: a second entry of that name is
+// refused as a damaged payload before anything is written over it, and the program is held.
+TEST(UnpackEntries, LaterMarkedEntryWinsAndASecondEntryOfANameIsRefused) {
+    Walk run(ArchiveBuilder().Entry("a.exe", "1", 1).Entry("b.bat", "2", 1).Build());
     ASSERT_EQ(run.Unpack().code, 0u);
     EXPECT_STREQ(run.state->launchPath, "C:\\TEMP\\~sfx0012AB34CD\\b.bat");
-    EXPECT_EQ(run.host.files["C:\\TEMP\\~sfx0012AB34CD\\b.bat"].data, "3");
-    EXPECT_EQ(run.host.unpacked.size(), 3u);
+    EXPECT_EQ(run.host.held, (std::vector<std::string>{"C:\\TEMP\\~sfx0012AB34CD\\a.exe",
+                                                       "C:\\TEMP\\~sfx0012AB34CD\\b.bat"}));
+
+    Walk twice(ArchiveBuilder().Entry("b.bat", "2", 1).Entry("b.bat", "3").Build());
+    Outcome r = twice.Unpack();
+    EXPECT_EQ(r.code, kBadFormat);
+    EXPECT_EQ(r.subject, sfx::Subject::OwnPath);
+    EXPECT_EQ(twice.host.files["C:\\TEMP\\~sfx0012AB34CD\\b.bat"].data, "2");
 }
 
 TEST(UnpackEntries, BadChecksumStopsAfterTheDataIsWritten) {

@@ -1,6 +1,7 @@
 // The order in which a run's files and folders are registered for deletion at restart.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -13,14 +14,17 @@ using namespace std::string_literals;
 
 struct RecordingHost {
     std::map<std::string, std::vector<std::string>> folders; // listing of each folder
+    std::vector<std::string> links;                          // paths that are links
     std::vector<std::string> calls;
 
     void ClearAttributes(const char* path) { calls.push_back(std::string("attr ") + path); }
     void DeleteAtReboot(const char* path) { calls.push_back(std::string("delete ") + path); }
     template <class F> void ForEachFolder(const char* folder, F f) {
         calls.push_back(std::string("list ") + folder);
-        for (const std::string& name : folders[folder])
-            f(name.c_str());
+        for (const std::string& name : folders[folder]) {
+            std::string path = folder + name;
+            f(name.c_str(), std::find(links.begin(), links.end(), path) != links.end());
+        }
     }
 };
 
@@ -46,6 +50,20 @@ TEST(ScheduleCleanup, FilesInOrderThenFoldersDepthFirstThenWorkDir) {
     // Attributes are cleared before each file and folder is registered.
     EXPECT_EQ(host.calls[0], "attr W\\a\\deep\\1.txt");
     EXPECT_EQ(host.calls[1], "delete W\\a\\deep\\1.txt");
+}
+
+// A link inside the working folder (made by the started program, or planted) is registered as
+// the link; what it points to is neither listed nor registered.
+TEST(ScheduleCleanup, LinksAreRegisteredAsLinksAndNeverWalked) {
+    RecordingHost host;
+    host.folders["W\\"] = {"real", "link"};
+    host.folders["W\\link\\"] = {"outside"};
+    host.links = {"W\\link"};
+    char scratch[64];
+    sfx::ScheduleCleanup(host, "", 0, "W\\", scratch, sizeof scratch);
+    EXPECT_EQ(Deletions(host), (std::vector<std::string>{"W\\real", "W\\link", "W"}));
+    EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "list W\\link\\"), 0);
+    EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "attr W\\link"), 0);
 }
 
 TEST(ScheduleCleanup, NothingWithoutWorkDirAndOnlyWorkDirWithoutFiles) {

@@ -12,15 +12,19 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
 import sfxfile  # noqa: E402
 
-MAX_SIZE = {"sfxhead.exe": 24576, "sfxheadz.exe": 28672}
+MAX_SIZE = {"sfxhead.exe": 28672, "sfxheadz.exe": 36864}
+SOURCES = os.path.join(os.path.dirname(__file__), "..", "..", "src", "sfxhead")
 
 # Functions that the first Win32 systems of both families (4.0) already export. Newer ones, such
 # as GetDiskFreeSpaceExA, SetFilePointerEx or GetFileSizeEx, must be looked up at run time:
-# a missing import stops the loader before the module can say anything. The few Unicode calls of
-# the clean-up are exported by both families; on the 95 family they fail, and the clean-up falls
-# back to MoveFileExA.
+# a missing import stops the loader before the module can say anything. The Unicode calls are
+# exported by both families; on the 95 family they fail, and the module calls the ANSI ones.
 EVERY_WIN32 = {
     "kernel32.dll": """CloseHandle CreateDirectoryA CreateFileA CreateProcessA CreateSemaphoreA
+        CreateDirectoryW CreateFileW DeleteFileW FindFirstFileW FindNextFileW FormatMessageW
+        GetCommandLineW GetCurrentProcess GetFileAttributesW GetFileInformationByHandle
+        GetFileType GetModuleFileNameW GetTempPathW LocalFree MoveFileExW RemoveDirectoryW
+        SetFileAttributesW
         CreateThread DeleteFileA
         DosDateTimeToFileTime ExitProcess FileTimeToDosDateTime FileTimeToLocalFileTime
         FindClose FindFirstFileA FindNextFileA FormatMessageA FreeLibrary GetCommandLineA
@@ -36,7 +40,7 @@ EVERY_WIN32 = {
     "user32.dll": """BeginPaint CharNextA CharUpperA CreateWindowExA DefWindowProcA
         DestroyWindow DispatchMessageA DrawEdge DrawTextA EndPaint FillRect GetClientRect
         GetDC GetMessageA GetSysColor GetSysColorBrush GetSystemMetrics InvalidateRect
-        LoadCursorA LoadIconA LoadStringA MessageBoxA PeekMessageA PostQuitMessage
+        LoadCursorA LoadIconA LoadStringA MessageBoxA MessageBoxW PeekMessageA PostQuitMessage
         RegisterClassA RegisterClassExA ReleaseDC SetWindowPos ShowWindow TranslateMessage
         UpdateWindow wsprintfA""",
     "gdi32.dll": """CreateFontA CreateFontIndirectA DeleteObject ExtTextOutA GetDeviceCaps
@@ -113,6 +117,14 @@ class ImageTest(unittest.TestCase):
                          for function in functions
                          if function not in EVERY_WIN32.get(dll, "").split())
         self.assertEqual(unknown, [])
+
+    def test_run_time_lookups_take_the_declared_type(self):
+        # On i686 a pointer of a hand-written type may carry the wrong calling convention, which
+        # the x86_64 twins cannot show; SFX_LOOKUP takes the type from the system's declaration.
+        for name in sorted(os.listdir(SOURCES)):
+            if name.endswith((".cpp", ".h")) and name != "wide_win32.h":
+                with open(os.path.join(SOURCES, name)) as f:
+                    self.assertNotIn("GetProcAddress", f.read(), name)
 
     def test_crafted_file_reads_back(self):
         entries = [sfxfile.Entry("Docs\\Readme.txt", b"read me"),

@@ -65,10 +65,23 @@ struct MemoryHost {
     uint32_t LastError() { return lastError; }
     void Pump() { ++pumps; }
     void Progress() { ++progressCalls; }
-    void MakeFolder(const char* path) { events.push_back(std::string("mkdir ") + path); }
+    std::string linkAt; // a link stands where this folder would be made
+    bool MakeFolder(const char* path) {
+        events.push_back(std::string("mkdir ") + path);
+        if (linkAt == path) {
+            lastError = 5;
+            return false;
+        }
+        return true;
+    }
+    // Files are created new, as the module creates them.
     bool CreateOutput(const char* path) {
         if (createFailsFor == path) {
             lastError = 5;
+            return false;
+        }
+        if (files.count(path) != 0) {
+            lastError = 80; // ERROR_FILE_EXISTS
             return false;
         }
         events.push_back(std::string("create ") + path);
@@ -84,9 +97,13 @@ struct MemoryHost {
         files[open].data.append(static_cast<const char*>(data), n);
         return true;
     }
-    void FinishOutput(uint32_t dosTime) {
+    std::vector<std::string> held; // the files finished with a hold, in order
+    bool FinishOutput(uint32_t dosTime, bool hold) {
         files[open].time = dosTime;
         files[open].closed = true;
+        if (hold)
+            held.push_back(open);
+        return true;
     }
     void SetAttributes(const char* path, uint32_t attr) {
         events.push_back(std::string("attr ") + path);

@@ -49,14 +49,6 @@ TEST(FormatSize, KeepsTheSignAndUsesTheLocaleSeparator) {
     EXPECT_EQ(Size(1572864, ','), "1,50 MB");
 }
 
-TEST(FormatSpaceDetail, ShowsDriveFreeAndNeeded) {
-    char out[80];
-    sfx::FormatSpaceDetail('C', 1572864, 2359296, '.', out);
-    EXPECT_STREQ(out, "C:\\   (1.50 MB<2.25 MB)");
-    sfx::FormatSpaceDetail('\\', -1, 10, '.', out);
-    EXPECT_STREQ(out, "\\:\\   (-1 B<10 B)");
-}
-
 std::string Report(const char* systemText, const char* subject) {
     char out[600];
     sfx::ComposeReport(systemText, subject, out, sizeof out);

@@ -73,10 +73,11 @@ struct FuzzHost : FuzzFile {
         if (std::strlen(path) >= sfx::kPathCap)
             Fail("path longer than its buffer");
     }
-    void MakeFolder(const char* path) {
+    bool MakeFolder(const char* path) {
         CheckPath(path);
         if (std::strlen(path) <= std::strlen(workDir))
             Fail("folder outside the working folder");
+        return true;
     }
     bool CreateOutput(const char* path) {
         CheckPath(path);
@@ -90,10 +91,11 @@ struct FuzzHost : FuzzFile {
         written += n;
         return true;
     }
-    void FinishOutput(uint32_t) {
+    bool FinishOutput(uint32_t, bool) {
         if (!outputOpen)
             Fail("finishing a file that is not open");
         outputOpen = false;
+        return true;
     }
     void SetAttributes(const char* path, uint32_t) { CheckPath(path); }
     bool RecordUnpacked(const char* path) {
