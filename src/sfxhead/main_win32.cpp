@@ -10,6 +10,7 @@
 #endif
 #include "cleanup_win32.h"
 #include "files_win32.h"
+#include "imports_win32.h"
 #include "progress.h"
 #include "text.h"
 #include "wide_win32.h"
@@ -191,6 +192,8 @@ void LaunchAndWait() {
 
 [[noreturn]] void Run() {
     RestrictDllSearch();
+    if (!BindSystemImports())
+        ExitProcess(static_cast<UINT>(-1)); // no window and no message box without them
     CreateProgressWindow(&g_run, ChooseLanguage(GetSystemDefaultLangID()));
     PumpMessages();
 
