@@ -155,7 +155,8 @@ void MakeWorkDir() {
     g_files.SetWorkDir(g_workDir);
 }
 
-// The module's arguments as the started program's parameters, in `out` of process heap memory.
+// The module's arguments as the started program's parameters, in process heap memory; null when
+// there is no memory for them.
 wchar_t* Parameters() {
     const char* commandLine = GetCommandLineA();
     size_t cap = ParametersCapacity(commandLine);

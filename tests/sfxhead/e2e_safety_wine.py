@@ -37,21 +37,34 @@ def run(path, *args, env=None, timeout=300):
 
 
 def reg(*args):
+    """Runs wine's reg; a value to delete may be missing."""
     subprocess.run([WINE, "reg", *args], env=wine_env(), stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=120, check=True)
+                   stderr=subprocess.DEVNULL, timeout=120)
 
 
 @contextlib.contextmanager
 def temp_folder(value):
-    """The user's temporary folder set to `value` (a Windows path) for the runs inside."""
-    for name in ("TEMP", "TMP"):
-        reg("add", "HKCU\\Environment", "/v", name, "/d", value, "/f")
+    """The user's temporary folder set to `value` (a Windows path) for the runs inside. Wine
+    takes it from the user's registry file, which is changed while the server is down and
+    restored as it was."""
+    user_reg = os.path.join(PREFIX, "user.reg")
+    subprocess.run(["wineserver", "-k"], env=wine_env(), timeout=60)
+    subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=60)
+    with open(user_reg, encoding="utf-8", errors="surrogateescape") as f:
+        saved = f.read()
+    escaped = "".join(c if ord(c) < 128 else "\\x%04x" % ord(c)
+                      for c in value.replace("\\", "\\\\"))
+    changed = re.sub(r'^"(TEMP|TMP)"=.*$', lambda m: '"%s"="%s"' % (m.group(1), escaped), saved,
+                     flags=re.M)
+    with open(user_reg, "w", encoding="utf-8", errors="surrogateescape") as f:
+        f.write(changed)
     try:
         yield
     finally:
-        for name in ("TEMP", "TMP"):
-            reg("add", "HKCU\\Environment", "/v", name, "/t", "REG_EXPAND_SZ", "/d",
-                "%USERPROFILE%\\Temp", "/f")
+        subprocess.run(["wineserver", "-k"], env=wine_env(), timeout=60)
+        subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=60)
+        with open(user_reg, "w", encoding="utf-8", errors="surrogateescape") as f:
+            f.write(saved)
 
 
 def run_folders(parent, identifier=ID):
