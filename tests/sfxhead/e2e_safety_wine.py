@@ -97,8 +97,8 @@ class SafetyTest(unittest.TestCase):
     def assertRanGenuine(self, result, exit_code=3, listed=True):
         self.assertEqual(result.returncode, exit_code, result.stdout)
         rec = read_record(self.record)
-        self.assertRegex(rec["cwd"], r"\\~sfx%s(\.\d+)?\\?$" % ID)
-        if listed:
+        if listed:  # the recorder lists through ANSI calls, which some folders defeat
+            self.assertRegex(rec["cwd"], r"\\~sfx%s(\.\d+)?\\?$" % ID)
             self.assertIn("bin\\argrecorder.exe", rec["files"])
         self.assertNotIn("bin\\impostor.txt", rec["files"])
         return rec
@@ -219,29 +219,42 @@ class SafetyTest(unittest.TestCase):
 
     def test_renamed_copy_and_folders_outside_the_code_page(self):
         # A copy renamed with a fullwidth letter that best-fits to its neighbour's name; the SFX
-        # file in a Cyrillic folder; a Cyrillic temporary folder; and one without a drive letter.
+        # file in a Cyrillic folder; a Cyrillic temporary folder, one without a drive letter, and
+        # one whose paths pass MAX_PATH.
         other = self.write([Entry("bin\\impostor.txt", b"x"),
                             Entry("bin\\argrecorder.exe", helper("argrecorder.exe"), is_exe=1)],
                            name="setup.exe")
         self.assertTrue(os.path.exists(other))
         cyrillic = os.path.join(self.dir, "Привет")
         os.makedirs(cyrillic)
+        # A temporary folder that leaves the program's path below MAX_PATH, which the shell
+        # needs to start it, and a stored file whose path passes it.
+        deep = self.dir
+        while len(windows_path(deep)) < 170:
+            deep = os.path.join(deep, "long folder name")
+        far = Entry("far\\" + "x" * 60 + "\\" + "y" * 60 + ".txt", b"far")
         cases = {
             "fullwidth": (self.write(self.recorder(), name="\uff53etup.exe"), None),
             "cyrillic folder": (self.write(self.recorder(), folder=cyrillic), None),
             "cyrillic temp": (self.write(self.recorder()), windows_path(cyrillic)),
             "no drive letter": (self.write(self.recorder()),
                                 "\\\\?\\" + windows_path(os.path.join(self.dir, "t"))),
+            "past MAX_PATH": (self.write(self.recorder(extra=[far])), windows_path(deep)),
         }
         os.makedirs(os.path.join(self.dir, "t"))
+        os.makedirs(deep)
         for case, (path, temp) in cases.items():
             with self.subTest(case):
                 # The recorder finds its exit code beside it through ANSI calls, which cannot
                 # name a Cyrillic folder: it takes the code from its environment.
                 with temp_folder(temp) if temp else contextlib.nullcontext():
                     result = run(path, env=self.env(PACKRIG_EXIT_CODE="3"))
-                self.assertRanGenuine(result, listed=case != "cyrillic temp")
+                self.assertRanGenuine(result,
+                                      listed=case not in ("cyrillic temp", "past MAX_PATH"))
                 os.remove(self.record)
+        unpacked = glob.glob(os.path.join(deep, "~sfx*", "far", "x" * 60, "y" * 60 + ".txt"))
+        self.assertEqual(len(unpacked), 1)
+        self.assertGreater(len(windows_path(unpacked[0])), 260)
 
     def test_dll_beside_the_sfx_file_is_not_loaded(self):
         shutil.copy(os.path.join(WIN_DIR, "plantdll.dll"), os.path.join(self.dir, "uxtheme.dll"))
