@@ -32,6 +32,7 @@ enum PackedFilter : uint8_t {
     kFilterNone = 0,
     kFilterX86 = 1,     // x86 branch converter on all of this entry's data
     kFilterX86Code = 2, // x86 branch converter on the code of this PE image only
+    kFilterDeflate = 3, // stored as pieces (deflate_pieces.h); a TRebuiltTail follows the tail
 };
 
 #pragma pack(push, 1)
@@ -49,6 +50,12 @@ struct TPackedHeader {
 struct TPackedEntryTail {
     uint32_t Checksum; // ByteSum of the name and the original data
     uint8_t Filter;    // PackedFilter
+};
+
+// Behind the tail of a kFilterDeflate record: the entry's bytes in the data region, which
+// differ from the file's size that its header gives.
+struct TRebuiltTail {
+    uint32_t StoredSize; // at most 0x7FFFFFFF
 };
 #pragma pack(pop)
 
@@ -71,6 +78,7 @@ inline X86Span ConvertedSpan(uint8_t filter, const uint8_t* head, uint32_t size)
 }
 
 static_assert(sizeof(TPackedEntryTail) == 5);
+static_assert(sizeof(TRebuiltTail) == 4);
 static_assert(offsetof(TPackedEntryTail, Filter) == 4);
 
 } // namespace payload
