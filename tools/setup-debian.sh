@@ -24,6 +24,7 @@ packages="cmake ninja-build pkg-config g++ python3 git dpkg-dev file
     g++-mingw-w64-i686 binutils-mingw-w64-i686
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     libgtest-dev libbenchmark-dev clang libclang-rt-14-dev liblzma-dev xz-utils
+    zlib1g-dev libz-mingw-w64-dev
     wine wine64
     xvfb xauth xdotool imagemagick util-linux procps faketime strace
     qt6-base-dev qt6-qpa-plugins fonts-liberation fonts-dejavu-core
