@@ -53,17 +53,10 @@ fi
 # shellcheck disable=SC2086 # the package list splits into words on purpose
 apt_get install -y -qq --no-install-recommends $packages $wine32
 
-# liblzma for the cross builds: Debian has no mingw package of it, so build the static library
-# from the source package of the very version that the native build links, so that both builders
-# encode alike. Skipped when already built.
-mingw_lzma_root=/opt/packrig-mingw
-lzma_version=$(dpkg-query -W -f '${Version}' liblzma-dev)
-need_lzma=
-for host in i686-w64-mingw32 x86_64-w64-mingw32; do
-    [ -f "$mingw_lzma_root/$host/.version-$lzma_version" ] || need_lzma=1
-done
-if [ -n "$need_lzma" ]; then
-    # Source lines for the archives the machine already installs from.
+# Source lines for the archives the machine already installs from, once.
+add_source_lists() {
+    [ -z "${sources_added:-}" ] || return 0
+    sources_added=1
     src_list=/etc/apt/sources.list.d/packrig-src.sources
     : > "$src_list.new"
     for f in /etc/apt/sources.list.d/*.sources; do
@@ -76,6 +69,19 @@ if [ -n "$need_lzma" ]; then
         sed -n 's/^deb \(.*\)$/deb-src \1/p' /etc/apt/sources.list > /etc/apt/sources.list.d/packrig-src.list
     fi
     apt_get update -qq || echo "setup-debian: going on with the source lists apt kept" >&2
+}
+
+# liblzma for the cross builds: Debian has no mingw package of it, so build the static library
+# from the source package of the very version that the native build links, so that both builders
+# encode alike. Skipped when already built.
+mingw_lzma_root=/opt/packrig-mingw
+lzma_version=$(dpkg-query -W -f '${Version}' liblzma-dev)
+need_lzma=
+for host in i686-w64-mingw32 x86_64-w64-mingw32; do
+    [ -f "$mingw_lzma_root/$host/.version-$lzma_version" ] || need_lzma=1
+done
+if [ -n "$need_lzma" ]; then
+    add_source_lists
     work=$(mktemp -d)
     (cd "$work" && apt_get source -qq --download-only "xz-utils=$lzma_version" &&
         dpkg-source -x --no-check ./*.dsc xz >/dev/null)
@@ -88,6 +94,35 @@ if [ -n "$need_lzma" ]; then
             --disable-lzmainfo --disable-lzma-links --disable-scripts --disable-doc \
             --disable-nls && make -s -j2 -C src/liblzma && make -s -C src/liblzma install)
         touch "$mingw_lzma_root/$host/.version-$lzma_version"
+    done
+    rm -rf "$work"
+fi
+
+# zlib's deflate for the decoding runtime module, built for size (-Os, no unwind tables) from
+# Debian's source package of the very version that zlib1g-dev and libz-mingw-w64-dev hold: it
+# deflates exactly as the builders' zlib, and keeps the module within its size. Only deflate and
+# what it calls are built. Skipped when already built.
+zlib_version=$(dpkg-query -W -f '${Version}' zlib1g-dev)
+need_zlib=
+for host in i686-w64-mingw32 x86_64-w64-mingw32; do
+    [ -f "$mingw_lzma_root/$host/zlib-size/.version-$zlib_version" ] || need_zlib=1
+done
+if [ -n "$need_zlib" ]; then
+    add_source_lists
+    work=$(mktemp -d)
+    (cd "$work" && apt_get source -qq --download-only "zlib=$zlib_version" &&
+        dpkg-source -x --no-check ./*.dsc zlib >/dev/null)
+    for host in i686-w64-mingw32 x86_64-w64-mingw32; do
+        out=$mingw_lzma_root/$host/zlib-size
+        rm -rf "$out"
+        mkdir -p "$out/lib" "$out/include" "$work/obj-$host"
+        for f in deflate trees zutil; do
+            "$host-gcc" -Os -DSTDC -ffunction-sections -fdata-sections \
+                -fno-asynchronous-unwind-tables -c "$work/zlib/$f.c" -o "$work/obj-$host/$f.o"
+        done
+        "$host-ar" rcs "$out/lib/libz.a" "$work/obj-$host"/*.o
+        cp "$work/zlib/zlib.h" "$work/zlib/zconf.h" "$out/include/"
+        touch "$out/.version-$zlib_version"
     done
     rm -rf "$work"
 fi

@@ -2,6 +2,8 @@
 // tried against a few zlib settings through the runtime module's rebuilder.
 #include "deflate_streams.h"
 
+#include "byte_fields.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -26,18 +28,6 @@ constexpr size_t kTrialStep = 16u << 10;
 // Tries for one stream, the settings that matched lately included.
 constexpr size_t kMostTries = 12;
 constexpr size_t kRecentKept = 4;
-
-uint16_t Le16(std::string_view s, size_t at) {
-    return static_cast<uint16_t>(static_cast<uint8_t>(s[at]) |
-                                 (static_cast<uint8_t>(s[at + 1]) << 8));
-}
-
-uint32_t Be32(std::string_view s, size_t at) {
-    uint32_t v = 0;
-    for (size_t i = 0; i < 4; ++i)
-        v = (v << 8) | static_cast<uint8_t>(s[at + i]);
-    return v;
-}
 
 // Which settings to try first, from what the container tells of the stream.
 enum class Hint { None, Fast, Best };

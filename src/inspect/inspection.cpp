@@ -247,18 +247,6 @@ bool StartsPacked(Host& host, const sfx::RunState& run) {
     return true;
 }
 
-// The bytes of the files that a checked index holds: the data size, unless some are stored as
-// pieces.
-int64_t FileBytes(const sfx::PackedRun<Host>& packed) {
-    int64_t total = 0;
-    uint64_t pos = 0;
-    sfx::IndexRecord rec;
-    for (uint32_t i = 0; i < packed.header.EntryCount; ++i, pos += rec.size)
-        if (sfx::ReadIndexRecord(packed.index, packed.header.IndexSize, pos, rec))
-            total += rec.header.Size;
-    return total;
-}
-
 // The decoding module's steps: header and stream, index, unpacking. A damaged compressed
 // payload has nothing to list.
 void InspectPacked(Host& host, sfx::RunState& run, Inspection& out) {
@@ -277,7 +265,7 @@ void InspectPacked(Host& host, sfx::RunState& run, Inspection& out) {
     if (r.code == 0)
         r = sfx::ReadPackedIndex(host, packed);
     if (r.code == 0)
-        out.unpackedSize = FileBytes(packed);
+        out.unpackedSize = static_cast<int64_t>(sfx::IndexFileBytes(packed.index, packed.header));
     if (r.code == 0)
         r = sfx::UnpackPackedEntries(host, run, packed, buffer.data());
     // Offsets inside the stream mean nothing in the file: the refusal points at the payload.

@@ -198,22 +198,32 @@ inline bool IsSoundIndex(const uint8_t* index, const payload::TPackedHeader& h, 
     return pos == h.IndexSize && data == h.DataSize && marked == 1;
 }
 
-// Allocates the window and the index in one block, with room before them for the rebuilder of
-// entries stored as pieces (code 8 when the system has no room), starts the decoder at the
-// stream and decodes and checks the index. The room is taken whether or not the index needs it,
-// which only its decoding tells; untouched, it costs the system no memory.
+// The bytes of the files that a checked index holds: the data size, unless some are stored as
+// pieces.
+inline uint64_t IndexFileBytes(const uint8_t* index, const payload::TPackedHeader& h) {
+    uint64_t total = 0;
+    uint64_t pos = 0;
+    IndexRecord rec;
+    for (uint32_t i = 0; i < h.EntryCount && ReadIndexRecord(index, h.IndexSize, pos, rec); ++i) {
+        total += static_cast<uint64_t>(rec.header.Size);
+        pos += rec.size;
+    }
+    return total;
+}
+
+// Allocates the window and the index in one block (code 8 when the system has no room), starts
+// the decoder at the stream and decodes and checks the index; sets up the rebuilder when some
+// entry is stored as pieces.
 template <class Host> Outcome ReadPackedIndex(Host& host, PackedRun<Host>& packed) {
     const payload::TPackedHeader& h = packed.header;
     uint64_t unpacked = h.IndexSize + h.DataSize;
     packed.windowSize = unpacked < h.DictSize ? static_cast<uint32_t>(unpacked) : h.DictSize;
     auto indexSize = static_cast<uint32_t>(h.IndexSize);
-    constexpr uint32_t kRebuilderRoom = (sizeof(payload::Rebuilder) + 15) & ~15u;
-    auto* block =
-        static_cast<uint8_t*>(host.AllocWindow(kRebuilderRoom + packed.windowSize + indexSize));
+    auto* block = static_cast<uint8_t*>(host.AllocWindow(packed.windowSize + indexSize));
     if (block == nullptr)
         return Fail(kOutOfMemory);
-    packed.index = block + kRebuilderRoom;
-    packed.window = packed.index + indexSize;
+    packed.index = block;
+    packed.window = block + indexSize;
     Outcome r = SeekTo(host, packed.streamPos);
     if (r.code != 0)
         return r;
@@ -223,8 +233,8 @@ template <class Host> Outcome ReadPackedIndex(Host& host, PackedRun<Host>& packe
     bool rebuilt = false;
     if (r.code == 0 && !IsSoundIndex(packed.index, h, rebuilt))
         r = Fail(kBadFormat);
-    if (rebuilt)
-        packed.rebuilder = reinterpret_cast<payload::Rebuilder*>(block);
+    if (rebuilt && packed.rebuilder == nullptr)
+        packed.rebuilder = &payload::SharedRebuilder();
     return r;
 }
 

@@ -53,8 +53,9 @@ uint32_t HeaderSize(uint8_t kind) {
 uint64_t WrittenSize(const TDeflatePiece& p) {
     if (p.ChunkSize == 0)
         return p.DeflatedSize;
-    uint64_t chunks = (uint64_t{p.DeflatedSize} + p.ChunkSize - 1) / p.ChunkSize;
-    return p.DeflatedSize + chunks * kChunkFraming;
+    // 32-bit division: the module links no 64-bit division routine.
+    uint32_t chunks = p.DeflatedSize / p.ChunkSize + (p.DeflatedSize % p.ChunkSize != 0 ? 1 : 0);
+    return p.DeflatedSize + uint64_t{chunks} * kChunkFraming;
 }
 
 bool SettingsFit(const TDeflatePiece& p) {
@@ -213,6 +214,11 @@ bool PutStored(Rebuilder& r, const uint8_t* data, uint32_t n) {
         }
     }
     return true;
+}
+
+Rebuilder& SharedRebuilder() {
+    static Rebuilder rebuilder;
+    return rebuilder;
 }
 
 bool RebuildComplete(const Rebuilder& r) {

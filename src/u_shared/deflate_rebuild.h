@@ -59,4 +59,8 @@ bool PutStored(Rebuilder& r, const uint8_t* data, uint32_t n);
 // True when every stored byte has come and every byte of the file has been written.
 bool RebuildComplete(const Rebuilder& r);
 
+// The program's one rebuilder, for readers that unpack one file at a time: static storage,
+// which costs no memory until a file stored as pieces comes.
+Rebuilder& SharedRebuilder();
+
 } // namespace payload

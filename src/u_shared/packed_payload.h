@@ -5,7 +5,8 @@
 // little-endian.
 //
 // The stream decodes to UnpackedSize bytes: first the index, EntryCount records of
-//   TEntryHeader (the fields of a plain entry), the name, TPackedEntryTail,
+//   TEntryHeader (the fields of a plain entry), the name, TPackedEntryTail (and TRebuiltTail
+//   where the filter is kFilterDeflate),
 // then the data of every entry, in index order, each entry's bytes passed through the x86
 // branch converter when its tail says so: all of them, or only the code that the section table
 // in its first bytes names (FindX86Code), with the converter at position 0 at the first byte

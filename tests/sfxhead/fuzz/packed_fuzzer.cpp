@@ -47,17 +47,6 @@ void FixChecksums(std::string& file, size_t headerPos) {
     std::memcpy(file.data() + headerPos, &h, sizeof h);
 }
 
-// The bytes of the files that the checked index holds.
-uint64_t FileBytes(const sfx::PackedRun<PackedHost>& packed) {
-    uint64_t total = 0;
-    uint64_t pos = 0;
-    sfx::IndexRecord rec;
-    for (uint32_t i = 0; i < packed.header.EntryCount; ++i, pos += rec.size)
-        if (sfx::ReadIndexRecord(packed.index, packed.header.IndexSize, pos, rec))
-            total += static_cast<uint64_t>(rec.header.Size);
-    return total;
-}
-
 void RunFile(const std::string& file) {
     static uint8_t buffer[payload::kChunkSize];
     static sfx::RunState run;
@@ -79,7 +68,8 @@ void RunFile(const std::string& file) {
     sfx::SetWorkDir(run, sfxfuzz::kWorkDirBase);
     host.workDir = run.workDir;
     sfx::Outcome r = sfx::UnpackPackedEntries(host, run, packed, buffer);
-    if (run.doneSize > run.totalSize || static_cast<uint64_t>(host.written) > FileBytes(packed))
+    if (run.doneSize > run.totalSize ||
+        static_cast<uint64_t>(host.written) > sfx::IndexFileBytes(packed.index, packed.header))
         Fail("unpacked more than the checks accepted");
     if (r.code == 0 && run.doneSize != run.totalSize)
         Fail("success without every byte unpacked");
