@@ -75,17 +75,28 @@ add_source_lists() {
 # from the source package of the very version that the native build links, so that both builders
 # encode alike. Skipped when already built.
 mingw_lzma_root=/opt/packrig-mingw
-lzma_version=$(dpkg-query -W -f '${Version}' liblzma-dev)
-need_lzma=
-for host in i686-w64-mingw32 x86_64-w64-mingw32; do
-    [ -f "$mingw_lzma_root/$host/.version-$lzma_version" ] || need_lzma=1
-done
-if [ -n "$need_lzma" ]; then
+hosts="i686-w64-mingw32 x86_64-w64-mingw32"
+
+# True when the stamp file $1, a path below each host's folder, exists for every host.
+built_for_all_hosts() {
+    for host in $hosts; do
+        [ -f "$mingw_lzma_root/$host/$1" ] || return 1
+    done
+}
+
+# Unpacks the source package $1 at version $2 into the folder $3 of a new scratch folder, whose
+# path it sets in $work.
+fetch_source() {
     add_source_lists
     work=$(mktemp -d)
-    (cd "$work" && apt_get source -qq --download-only "xz-utils=$lzma_version" &&
-        dpkg-source -x --no-check ./*.dsc xz >/dev/null)
-    for host in i686-w64-mingw32 x86_64-w64-mingw32; do
+    (cd "$work" && apt_get source -qq --download-only "$1=$2" &&
+        dpkg-source -x --no-check ./*.dsc "$3" >/dev/null)
+}
+
+lzma_version=$(dpkg-query -W -f '${Version}' liblzma-dev)
+if ! built_for_all_hosts ".version-$lzma_version"; then
+    fetch_source xz-utils "$lzma_version" xz
+    for host in $hosts; do
         rm -rf "$work/build-$host" "${mingw_lzma_root:?}/$host"
         mkdir -p "$work/build-$host"
         (cd "$work/build-$host" && ../xz/configure -q --host="$host" \
@@ -103,16 +114,9 @@ fi
 # deflates exactly as the builders' zlib, and keeps the module within its size. Only deflate and
 # what it calls are built. Skipped when already built.
 zlib_version=$(dpkg-query -W -f '${Version}' zlib1g-dev)
-need_zlib=
-for host in i686-w64-mingw32 x86_64-w64-mingw32; do
-    [ -f "$mingw_lzma_root/$host/zlib-size/.version-$zlib_version" ] || need_zlib=1
-done
-if [ -n "$need_zlib" ]; then
-    add_source_lists
-    work=$(mktemp -d)
-    (cd "$work" && apt_get source -qq --download-only "zlib=$zlib_version" &&
-        dpkg-source -x --no-check ./*.dsc zlib >/dev/null)
-    for host in i686-w64-mingw32 x86_64-w64-mingw32; do
+if ! built_for_all_hosts "zlib-size/.version-$zlib_version"; then
+    fetch_source zlib "$zlib_version" zlib
+    for host in $hosts; do
         out=$mingw_lzma_root/$host/zlib-size
         rm -rf "$out"
         mkdir -p "$out/lib" "$out/include" "$work/obj-$host"
