@@ -12,7 +12,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
 import sfxfile  # noqa: E402
 
-MAX_SIZE = {"sfxhead.exe": 24576, "sfxheadz.exe": 28672}
+MAX_SIZE = {"sfxhead.exe": 24576, "sfxheadz.exe": 49152}
 
 # Functions that the first Win32 systems of both families (4.0) already export. Newer ones, such
 # as GetDiskFreeSpaceExA, SetFilePointerEx or GetFileSizeEx, must be looked up at run time:
