@@ -76,7 +76,9 @@ make_tree() {
     if [ "$1" = stripped ]; then # files that are no program are left as they are
         find "$work/$1" -type f -exec i686-w64-mingw32-strip --strip-debug {} + 2> /dev/null || true
     fi
-    [ -n "$(starter_of "$work/$1")" ] || cp "$wine_dir/$starter" "$work/$1/$starter"
+    # (the x86_64 one where this machine has no i386 wine: it only has to be there)
+    [ -n "$(starter_of "$work/$1")" ] || cp "$wine_dir/$starter" "$work/$1/$starter" 2> /dev/null ||
+        cp "$wine64_dir/$starter" "$work/$1/$starter"
 }
 
 # Seconds taken by a command, output discarded. Its exit status is not looked at (7zz ends with

@@ -168,7 +168,7 @@ std::optional<Stream> PngStream(std::string_view file) {
         }
         p += payload::kChunkFraming + length;
     }
-    if (deflated.size() < 2 || deflated.size() < kLeastDeflated)
+    if (deflated.size() < kLeastDeflated)
         return std::nullopt;
     size_t used = 0;
     auto cmf = static_cast<uint8_t>(deflated[0]);

@@ -60,8 +60,7 @@ template <class Host> struct PackedRun {
     StreamInput<Host> input;
     DataReadFn readData = nullptr;
     void* readContext = nullptr;
-    // Set up by ReadPackedIndex when some entry is stored as pieces; it lives in the window's
-    // block.
+    // Set up by ReadPackedIndex when some entry is stored as pieces, unless the caller gave one.
     payload::Rebuilder* rebuilder = nullptr;
     // Told of every entry written back from pieces, once it is complete; may stay null.
     void (*entryRebuilt)(void* ctx, const payload::Rebuilder& done) = nullptr;
