@@ -16,6 +16,9 @@
 #          (of paths that differ only in case, the first: Windows holds one of them)
 #   media  *.png, *.gz, *.jpg files anywhere on this file system (sorted by path, outside /proc,
 #          /sys, /tmp, /var/tmp and /work), up to about 50 MB
+#   jars   the jar files under /usr/share/java (not the links to them), every N-th of them
+# PACKRIG_BENCH_REFERENCE=<packrig> adds another builder's -z (an earlier build, say) to the run:
+# its size and build time, and ours as ratios to them.
 # The program started by each SFX file is wine's hostname.exe, copied into docs and media.
 # Each tree is made, measured and removed in turn.
 set -eu
@@ -63,13 +66,19 @@ gather_media() {
         up_to_bytes $((50000000 / scale))
 }
 
+gather_jars() {
+    find /usr/share/java -type f -name '*.jar' | sort | awk -v n="$scale" 'NR % n == 0'
+}
+
 make_tree() {
     mkdir -p "$work/$1"
     "gather_$1" | copy_listed "$work/$1"
     if [ "$1" = stripped ]; then # files that are no program are left as they are
         find "$work/$1" -type f -exec i686-w64-mingw32-strip --strip-debug {} + 2> /dev/null || true
     fi
-    [ -n "$(starter_of "$work/$1")" ] || cp "$wine_dir/$starter" "$work/$1/$starter"
+    # (the x86_64 one where this machine has no i386 wine: it only has to be there)
+    [ -n "$(starter_of "$work/$1")" ] || cp "$wine_dir/$starter" "$work/$1/$starter" 2> /dev/null ||
+        cp "$wine64_dir/$starter" "$work/$1/$starter"
 }
 
 # Seconds taken by a command, output discarded. Its exit status is not looked at (7zz ends with
@@ -122,6 +131,11 @@ measure_tree() {
     exe=$(starter_of "$tree")
     plain_time=$(seconds "$packrig" -h -o -c "$tree" "$exe" "$work/$name-plain.exe")
     z_time=$(seconds "$packrig" -h -o -c -z "$tree" "$exe" "$work/$name-z.exe")
+    ref_time=- ref_size=-
+    if [ -n "$reference" ]; then
+        ref_time=$(seconds "$reference" -h -o -c -z "$tree" "$exe" "$work/$name-ref.exe")
+        ref_size=$(size "$work/$name-ref.exe")
+    fi
     run_plain=$work/$name-plain.exe run_z=$work/$name-z.exe
     if [ "$unpack_head" != "$packrig" ]; then # the x86_64 program is started, beside the tree's
         run_plain=$work/$name-plain-run.exe run_z=$work/$name-z-run.exe
@@ -136,7 +150,7 @@ measure_tree() {
     echo "$name $files $(size "$work/$name.tar") $(size "$work/$name.tar.xz") $xz_time" \
         "$(size "$work/$name.7z") $sz_time $(size "$work/$name-plain.exe") $plain_time" \
         "$(size "$work/$name-z.exe") $z_time $plain_unpack $z_unpack" \
-        "$(size "$work/$name-64m.7z") ${sz_dict:--}" >> "$work/results.txt"
+        "$(size "$work/$name-64m.7z") ${sz_dict:--} $ref_size $ref_time" >> "$work/results.txt"
     rm -f "$work/$name".* "$work/$name"-*.exe "$work/$name"-64m.7z
 }
 
@@ -144,6 +158,7 @@ measure_tree() {
 # a machine that runs no 32-bit program, SFX files of the same trees with the x86_64 twins of
 # the modules under wine64 (sizes are always those of the shipped modules).
 unpack_head=$packrig
+reference=${PACKRIG_BENCH_REFERENCE:-}
 wine_default=wine
 warm_dir=$wine_dir
 case $(cat "$build/wine-mode.txt" 2> /dev/null) in
@@ -192,6 +207,10 @@ lines = [
     ("unpack under wine, plain SFX, s", lambda r: r[11]),
     ("unpack under wine, -z SFX, s", lambda r: r[12]),
     ("unpack -z / plain", lambda r: ratio(r[12], r[11])),
+    ("reference -z, whole SFX file, bytes", lambda r: r[15] if r[15] == "-" else n(r[15])),
+    ("reference -z / 7zz -mx9, size", lambda r: ratio(r[15], r[5])),
+    ("reference -z build time, s", lambda r: r[16]),
+    ("packrig -z / reference -z, build time", lambda r: ratio(r[10], r[16])),
 ]
 for label, cell in lines:
     print("| %s | %s |" % (label, " | ".join(cell(r) for r in rows)))

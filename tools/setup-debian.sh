@@ -24,6 +24,7 @@ packages="cmake ninja-build pkg-config g++ python3 git dpkg-dev file
     g++-mingw-w64-i686 binutils-mingw-w64-i686
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     libgtest-dev libbenchmark-dev clang libclang-rt-14-dev liblzma-dev xz-utils
+    zlib1g-dev libz-mingw-w64-dev
     wine wine64
     xvfb xauth xdotool imagemagick util-linux procps faketime strace
     qt6-base-dev qt6-qpa-plugins fonts-liberation fonts-dejavu-core
@@ -52,17 +53,10 @@ fi
 # shellcheck disable=SC2086 # the package list splits into words on purpose
 apt_get install -y -qq --no-install-recommends $packages $wine32
 
-# liblzma for the cross builds: Debian has no mingw package of it, so build the static library
-# from the source package of the very version that the native build links, so that both builders
-# encode alike. Skipped when already built.
-mingw_lzma_root=/opt/packrig-mingw
-lzma_version=$(dpkg-query -W -f '${Version}' liblzma-dev)
-need_lzma=
-for host in i686-w64-mingw32 x86_64-w64-mingw32; do
-    [ -f "$mingw_lzma_root/$host/.version-$lzma_version" ] || need_lzma=1
-done
-if [ -n "$need_lzma" ]; then
-    # Source lines for the archives the machine already installs from.
+# Source lines for the archives the machine already installs from, once.
+add_source_lists() {
+    [ -z "${sources_added:-}" ] || return 0
+    sources_added=1
     src_list=/etc/apt/sources.list.d/packrig-src.sources
     : > "$src_list.new"
     for f in /etc/apt/sources.list.d/*.sources; do
@@ -75,10 +69,34 @@ if [ -n "$need_lzma" ]; then
         sed -n 's/^deb \(.*\)$/deb-src \1/p' /etc/apt/sources.list > /etc/apt/sources.list.d/packrig-src.list
     fi
     apt_get update -qq || echo "setup-debian: going on with the source lists apt kept" >&2
+}
+
+# liblzma for the cross builds: Debian has no mingw package of it, so build the static library
+# from the source package of the very version that the native build links, so that both builders
+# encode alike. Skipped when already built.
+mingw_lzma_root=/opt/packrig-mingw
+hosts="i686-w64-mingw32 x86_64-w64-mingw32"
+
+# True when the stamp file $1, a path below each host's folder, exists for every host.
+built_for_all_hosts() {
+    for host in $hosts; do
+        [ -f "$mingw_lzma_root/$host/$1" ] || return 1
+    done
+}
+
+# Unpacks the source package $1 at version $2 into the folder $3 of a new scratch folder, whose
+# path it sets in $work.
+fetch_source() {
+    add_source_lists
     work=$(mktemp -d)
-    (cd "$work" && apt_get source -qq --download-only "xz-utils=$lzma_version" &&
-        dpkg-source -x --no-check ./*.dsc xz >/dev/null)
-    for host in i686-w64-mingw32 x86_64-w64-mingw32; do
+    (cd "$work" && apt_get source -qq --download-only "$1=$2" &&
+        dpkg-source -x --no-check ./*.dsc "$3" >/dev/null)
+}
+
+lzma_version=$(dpkg-query -W -f '${Version}' liblzma-dev)
+if ! built_for_all_hosts ".version-$lzma_version"; then
+    fetch_source xz-utils "$lzma_version" xz
+    for host in $hosts; do
         rm -rf "$work/build-$host" "${mingw_lzma_root:?}/$host"
         mkdir -p "$work/build-$host"
         (cd "$work/build-$host" && ../xz/configure -q --host="$host" \
@@ -87,6 +105,28 @@ if [ -n "$need_lzma" ]; then
             --disable-lzmainfo --disable-lzma-links --disable-scripts --disable-doc \
             --disable-nls && make -s -j2 -C src/liblzma && make -s -C src/liblzma install)
         touch "$mingw_lzma_root/$host/.version-$lzma_version"
+    done
+    rm -rf "$work"
+fi
+
+# zlib's deflate for the decoding runtime module, built for size (-Os, no unwind tables) from
+# Debian's source package of the very version that zlib1g-dev and libz-mingw-w64-dev hold: it
+# deflates exactly as the builders' zlib, and keeps the module within its size. Only deflate and
+# what it calls are built. Skipped when already built.
+zlib_version=$(dpkg-query -W -f '${Version}' zlib1g-dev)
+if ! built_for_all_hosts "zlib-size/.version-$zlib_version"; then
+    fetch_source zlib "$zlib_version" zlib
+    for host in $hosts; do
+        out=$mingw_lzma_root/$host/zlib-size
+        rm -rf "$out"
+        mkdir -p "$out/lib" "$out/include" "$work/obj-$host"
+        for f in deflate trees zutil; do
+            "$host-gcc" -Os -DSTDC -ffunction-sections -fdata-sections \
+                -fno-asynchronous-unwind-tables -c "$work/zlib/$f.c" -o "$work/obj-$host/$f.o"
+        done
+        "$host-ar" rcs "$out/lib/libz.a" "$work/obj-$host"/*.o
+        cp "$work/zlib/zlib.h" "$work/zlib/zconf.h" "$out/include/"
+        touch "$out/.version-$zlib_version"
     done
     rm -rf "$work"
 fi

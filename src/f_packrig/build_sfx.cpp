@@ -5,6 +5,7 @@
 #include "bytesum.h"
 #include "cmdline.h"
 #include "crc32.h"
+#include "deflate_streams.h"
 #include "exe_name.h"
 #include "filesys.h"
 #include "packed_stream.h"
@@ -33,6 +34,11 @@ using fsys::IoResult;
 
 constexpr uint64_t kLargestStoredFile = 0x7FFFFFFF;
 constexpr uint64_t kLargestSfxFile = 0x7FFFFFFF;
+// Files up to this size are read whole and searched for deflate streams; larger ones are copied
+// as they are.
+constexpr uint64_t kLargestSearchedFile = 256u << 20;
+// The most bytes that a file stored as pieces may take in the stream.
+constexpr uint64_t kLargestPiecedFile = 1u << 30;
 
 std::mt19937 g_identifierRandom;
 
@@ -204,6 +210,8 @@ class PackedSink : public EntrySink {
             return IoError{Fill("Too many files for a compressed SFX file: their names and "
                                 "headers would exceed 64 MiB\r\n\r\n%s",
                                 inPath)};
+        if (static_cast<uint64_t>(header.Size) <= kLargestSearchedFile)
+            return StoreSearched(header, name, in, inPath);
         payload::TPackedEntryTail tail{};
         tail.Checksum = payload::ByteSum(name.data(), name.size());
         std::string head;
@@ -226,6 +234,14 @@ class PackedSink : public EntrySink {
                      payload::kChecksumSize;
         return {};
     }
+
+    // Deflate streams stored inflated so far, and the bytes they took in the files and take now.
+    struct Recompressed {
+        uint64_t streams = 0;
+        uint64_t before = 0;
+        uint64_t after = 0;
+    };
+    const Recompressed& Recompression() const { return recompressed_; }
 
     struct Planned {
         uint64_t spillOffset;
@@ -264,7 +280,52 @@ class PackedSink : public EntrySink {
     uint64_t DataSize() const { return dataSize_; }
 
   private:
+    // Reads the file whole; an x86 image is stored for the converter as in Store, any other
+    // file as pieces where some of its deflate streams come back from zlib, else as it is.
+    IoResult StoreSearched(const payload::TEntryHeader& header, const std::string& name,
+                           fsys::InFile& in, const std::string& inPath) {
+        auto size = static_cast<uint32_t>(header.Size);
+        std::string data(size, '\0');
+        if (IoResult failed = in.ReadExact(data.data(), size))
+            return Concerning(failed, inPath);
+        payload::TPackedEntryTail tail{};
+        tail.Checksum =
+            payload::ByteSum(name.data(), name.size()) + payload::ByteSum(data.data(), size);
+        EntryConversion conversion =
+            ChooseConversion(std::string_view(data).substr(0, kImageProbeSize), size);
+        std::optional<PiecedFile> pieces;
+        if (conversion.filter == payload::kFilterNone &&
+            index_.size() + sizeof(header) + name.size() + sizeof(payload::TPackedEntryTail) +
+                    sizeof(payload::TRebuiltTail) <=
+                payload::kMaxIndexSize)
+            pieces = finder_.Pieces(data, kLargestPiecedFile);
+        std::string_view stored = pieces ? std::string_view(pieces->stored) : data;
+        tail.Filter = pieces ? uint8_t{payload::kFilterDeflate} : conversion.filter;
+        uint64_t spillOffset = spill_.Position();
+        if (IoResult failed = spill_.Put(stored.data(), stored.size()))
+            return failed;
+        ContentSketch sketch;
+        sketch.Update(reinterpret_cast<const uint8_t*>(stored.data()), stored.size());
+        size_t recordOffset = index_.size();
+        AppendIndexRecord(index_, header, name, tail);
+        if (pieces) {
+            payload::TRebuiltTail rebuilt{static_cast<uint32_t>(stored.size())};
+            index_.append(reinterpret_cast<const char*>(&rebuilt), sizeof rebuilt);
+            recompressed_.streams += pieces->streams;
+            recompressed_.before += pieces->deflatedBytes;
+            recompressed_.after += pieces->inflatedBytes;
+        }
+        entries_.push_back({spillOffset, static_cast<uint32_t>(stored.size()), conversion.span,
+                            recordOffset, index_.size() - recordOffset, StreamGroupKey(name)});
+        sketches_.push_back({static_cast<uint64_t>(stored.size()), sketch.Take()});
+        dataSize_ += stored.size();
+        position_ += sizeof(header) + name.size() + size + payload::kChecksumSize;
+        return {};
+    }
+
     PayloadWriter& spill_;
+    DeflateFinder finder_;
+    Recompressed recompressed_;
     uint64_t position_;
     std::string index_;
     std::vector<Planned> entries_;
@@ -590,6 +651,11 @@ IoResult EncodeStream(PayloadWriter& out, fsys::InFile& spill, const std::string
     header.PackedSize = packed;
     header.PackedCrc = crc;
     header.HeaderCrc = payload::Crc32(0, &header, offsetof(payload::TPackedHeader, HeaderCrc));
+    const PackedSink::Recompressed& recompressed = sink.Recompression();
+    if (recompressed.streams != 0)
+        host.Note("packrig: recompressed " + std::to_string(recompressed.streams) +
+                  " deflate streams, " + std::to_string(recompressed.before) + " -> " +
+                  std::to_string(recompressed.after) + " bytes inflated");
     host.Note("packrig: compressed " + std::to_string(header.IndexSize + header.DataSize) + " -> " +
               std::to_string(packed) + " bytes, dictionary " + DictionaryText(settings.dictSize));
     return {};

@@ -1,6 +1,8 @@
 // The compressed payload's stream, builder side, over liblzma's raw LZMA2 encoder.
 #include "packed_stream.h"
 
+#include "byte_fields.h"
+
 #include <lzma.h>
 
 #include <algorithm>
@@ -19,15 +21,6 @@ constexpr uint32_t kPositionBits = 0;
 // The encoder's dictionary against the stream's: at four times, docs and media trees at 7 to
 // 13 MB encoded 6 to 28 % faster to the same bytes; beyond it nothing changed.
 constexpr uint64_t kEncoderDictionaryFactor = 4;
-
-uint16_t Le16(std::string_view s, size_t at) {
-    return static_cast<uint16_t>(static_cast<uint8_t>(s[at]) |
-                                 (static_cast<uint8_t>(s[at + 1]) << 8));
-}
-
-uint32_t Le32(std::string_view s, size_t at) {
-    return static_cast<uint32_t>(Le16(s, at)) | (static_cast<uint32_t>(Le16(s, at + 2)) << 16);
-}
 
 fsys::IoError EncoderError(lzma_ret ret, uint32_t dictSize) {
     if (ret == LZMA_MEM_ERROR || ret == LZMA_MEMLIMIT_ERROR)

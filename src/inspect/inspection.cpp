@@ -108,6 +108,12 @@ void Host::SetAttributes(const char* path, uint32_t attr) {
     sink_.SetAttributes(Relative(path), attr);
 }
 
+void Host::NoteRebuilt(uint32_t streams, uint64_t deflated, uint64_t inflated) {
+    current_.deflateStreams = streams;
+    current_.deflatedBytes = deflated;
+    current_.inflatedBytes = inflated;
+}
+
 void* Host::AllocWindow(uint32_t n) {
     window_.reset(new (std::nothrow) uint8_t[n]);
     return window_.get();
@@ -256,12 +262,18 @@ void InspectPacked(Host& host, sfx::RunState& run, Inspection& out) {
     auto decoder = std::make_unique<lz::Decoder>();
     sfx::PackedRun<Host> packed;
     packed.decoder = decoder.get();
+    packed.entryRebuilt = [](void* ctx, const payload::Rebuilder& done) {
+        static_cast<Host*>(ctx)->NoteRebuilt(done.streams, done.deflatedBytes, done.inflatedBytes);
+    };
+    packed.rebuiltContext = &host;
     std::vector<uint8_t> buffer(payload::kChunkSize);
     sfx::Outcome r = sfx::CheckPackedPayload(host, run, packed, buffer.data());
     out.packedSize = static_cast<int64_t>(packed.header.PackedSize);
     out.unpackedSize = static_cast<int64_t>(packed.header.DataSize);
     if (r.code == 0)
         r = sfx::ReadPackedIndex(host, packed);
+    if (r.code == 0)
+        out.unpackedSize = static_cast<int64_t>(sfx::IndexFileBytes(packed.index, packed.header));
     if (r.code == 0)
         r = sfx::UnpackPackedEntries(host, run, packed, buffer.data());
     // Offsets inside the stream mean nothing in the file: the refusal points at the payload.
@@ -478,6 +490,19 @@ std::string FormatText(const Inspection& r, const std::string& path) {
     return s;
 }
 
+namespace {
+
+// The entry's deflate streams, for entries stored as pieces only.
+std::string RecompressedJson(const EntryInfo& e) {
+    if (e.deflateStreams == 0)
+        return {};
+    return ", \"recompressed\": {\"streams\": " + std::to_string(e.deflateStreams) +
+           ", \"deflated\": " + std::to_string(e.deflatedBytes) +
+           ", \"inflated\": " + std::to_string(e.inflatedBytes) + "}";
+}
+
+} // namespace
+
 std::string FormatJson(const Inspection& r, const std::string& path) {
     std::string s = "{\n  \"file\": " + JsonString(ValidUtf8(path)) + ",\n";
     s += "  \"size\": " + std::to_string(r.fileSize) + ",\n";
@@ -497,7 +522,7 @@ std::string FormatJson(const Inspection& r, const std::string& path) {
              "\", \"dostime\": " + std::to_string(e.time) +
              ", \"attributes\": " + std::to_string(e.attr) +
              ", \"checksum\": " + std::to_string(e.checksum) +
-             ", \"marked\": " + (e.marked ? "true" : "false") + "}";
+             ", \"marked\": " + (e.marked ? "true" : "false") + RecompressedJson(e) + "}";
     }
     s += r.entries.empty() ? "],\n" : "\n  ],\n";
     s += std::string("  \"sound\": ") + (r.IsSound() ? "true" : "false") + ",\n";

@@ -45,6 +45,11 @@ struct EntryInfo {
     uint32_t attr = 0;
     uint32_t checksum = 0;
     bool marked = false;
+    // Deflate streams that the stream held inflated, written back by zlib: how many, the bytes of
+    // the file that they make up and the inflated bytes that stood for them.
+    uint32_t deflateStreams = 0;
+    uint64_t deflatedBytes = 0;
+    uint64_t inflatedBytes = 0;
 };
 
 // What a refusal concerns, in more words than the runtime module's error code.
@@ -107,6 +112,8 @@ class Host {
     void SetAttributes(const char* path, uint32_t attr);
     bool RecordUnpacked(const char* path);
     void* AllocWindow(uint32_t n);
+    // The deflate streams of the entry being unpacked, once its pieces are written back.
+    void NoteRebuilt(uint32_t streams, uint64_t deflated, uint64_t inflated);
 
     // Entries whose names passed the runtime module's check, so far.
     size_t Recorded() const { return recorded_; }

@@ -1,7 +1,8 @@
 // Reading a compressed payload (packed_payload.h) from the module's own file: checking its header
 // and the whole stream, decoding and checking the index, and unpacking every entry from the one
-// solid stream. Everything that can be checked is checked before the first file or folder is
-// made. Written against the Host type of archive.h, which for this also provides:
+// solid stream, writing files stored as pieces (deflate_rebuild.h) back as they were. Everything
+// that can be checked is checked before the first file or folder is made. Written against the
+// Host type of archive.h, which for this also provides:
 //   void* AllocWindow(uint32_t n);   n bytes for the rest of the run; null when out of memory
 #pragma once
 
@@ -10,6 +11,7 @@
 
 #include "archive.h"
 #include "crc32.h"
+#include "deflate_rebuild.h"
 #include "lzma2_decoder.h"
 #include "lzma2_decoder_state.h"
 #include "packed_payload.h"
@@ -58,6 +60,11 @@ template <class Host> struct PackedRun {
     StreamInput<Host> input;
     DataReadFn readData = nullptr;
     void* readContext = nullptr;
+    // Set up by ReadPackedIndex when some entry is stored as pieces, unless the caller gave one.
+    payload::Rebuilder* rebuilder = nullptr;
+    // Told of every entry written back from pieces, once it is complete; may stay null.
+    void (*entryRebuilt)(void* ctx, const payload::Rebuilder& done) = nullptr;
+    void* rebuiltContext = nullptr;
 };
 
 template <class Host>
@@ -126,7 +133,8 @@ struct IndexRecord {
     payload::TEntryHeader header;
     const char* name;
     payload::TPackedEntryTail tail;
-    uint64_t size; // bytes of the record
+    uint32_t storedSize; // bytes of the entry in the data region
+    uint64_t size;       // bytes of the record
 };
 
 inline void CopyBytes(void* dst, const void* src, size_t n) {
@@ -151,32 +159,60 @@ inline bool ReadIndexRecord(const uint8_t* index, uint64_t indexSize, uint64_t p
         return false;
     rec.name = reinterpret_cast<const char*>(index + pos + sizeof rec.header);
     CopyBytes(&rec.tail, index + pos + sizeof rec.header + nameLength, sizeof rec.tail);
+    rec.storedSize = static_cast<uint32_t>(rec.header.Size);
+    if (rec.tail.Filter == payload::kFilterDeflate) {
+        payload::TRebuiltTail rebuilt;
+        if (indexSize - pos - rec.size < sizeof rebuilt)
+            return false;
+        CopyBytes(&rebuilt, index + pos + rec.size, sizeof rebuilt);
+        rec.size += sizeof rebuilt;
+        rec.storedSize = rebuilt.StoredSize;
+        if (rebuilt.StoredSize > 0x7FFFFFFF)
+            return false;
+    }
     for (uint64_t i = 0; i < nameLength; ++i)
         if (static_cast<uint8_t>(rec.name[i]) < 0x20)
             return false;
     return IsSafeEntryName(rec.name, static_cast<size_t>(nameLength)) &&
-           rec.tail.Filter <= payload::kFilterX86Code;
+           rec.tail.Filter <= payload::kFilterDeflate;
 }
 
-// Every record sound, the records filling the index exactly, their sizes adding up to the data
-// size, and exactly one entry marked to start.
-inline bool IsSoundIndex(const uint8_t* index, const payload::TPackedHeader& h) {
+// Every record sound, the records filling the index exactly, their stored sizes adding up to
+// the data size, and exactly one entry marked to start. `rebuilt` tells whether some entry is
+// stored as pieces.
+inline bool IsSoundIndex(const uint8_t* index, const payload::TPackedHeader& h, bool& rebuilt) {
     uint64_t pos = 0;
     uint64_t data = 0;
     uint32_t marked = 0;
+    rebuilt = false;
     for (uint32_t i = 0; i < h.EntryCount; ++i) {
         IndexRecord rec;
         if (!ReadIndexRecord(index, h.IndexSize, pos, rec))
             return false;
         pos += rec.size;
-        data += static_cast<uint64_t>(rec.header.Size);
+        data += rec.storedSize;
         marked += rec.header.IsExeFile != 0 ? 1 : 0;
+        rebuilt = rebuilt || rec.tail.Filter == payload::kFilterDeflate;
     }
     return pos == h.IndexSize && data == h.DataSize && marked == 1;
 }
 
+// The bytes of the files that a checked index holds: the data size, unless some are stored as
+// pieces.
+inline uint64_t IndexFileBytes(const uint8_t* index, const payload::TPackedHeader& h) {
+    uint64_t total = 0;
+    uint64_t pos = 0;
+    IndexRecord rec;
+    for (uint32_t i = 0; i < h.EntryCount && ReadIndexRecord(index, h.IndexSize, pos, rec); ++i) {
+        total += static_cast<uint64_t>(rec.header.Size);
+        pos += rec.size;
+    }
+    return total;
+}
+
 // Allocates the window and the index in one block (code 8 when the system has no room), starts
-// the decoder at the stream and decodes and checks the index.
+// the decoder at the stream and decodes and checks the index; sets up the rebuilder when some
+// entry is stored as pieces.
 template <class Host> Outcome ReadPackedIndex(Host& host, PackedRun<Host>& packed) {
     const payload::TPackedHeader& h = packed.header;
     uint64_t unpacked = h.IndexSize + h.DataSize;
@@ -193,8 +229,11 @@ template <class Host> Outcome ReadPackedIndex(Host& host, PackedRun<Host>& packe
     packed.input = StreamInput<Host>{&host, h.PackedSize, 0};
     lz::Init(*packed.decoder, packed.window, packed.windowSize, PullStream<Host>, &packed.input);
     r = DecodeExactly(packed, packed.index, indexSize);
-    if (r.code == 0 && !IsSoundIndex(packed.index, h))
+    bool rebuilt = false;
+    if (r.code == 0 && !IsSoundIndex(packed.index, h, rebuilt))
         r = Fail(kBadFormat);
+    if (rebuilt && packed.rebuilder == nullptr)
+        packed.rebuilder = &payload::SharedRebuilder();
     return r;
 }
 
@@ -239,6 +278,53 @@ Outcome CopyPackedData(Host& host, RunState& run, PackedRun<Host>& packed, const
     return kOk;
 }
 
+// What the rebuilder's output meets on its way to the file: the host, the entry's sum and the
+// system's code of a failed write.
+template <class Host> struct RebuildOutput {
+    Host* host;
+    uint32_t* sum;
+    bool writeFailed;
+};
+
+template <class Host> bool WriteRebuilt(void* ctx, const uint8_t* data, uint32_t n) {
+    auto& out = *static_cast<RebuildOutput<Host>*>(ctx);
+    if (!out.host->WriteOutput(data, n)) {
+        out.writeFailed = true;
+        return false;
+    }
+    *out.sum += payload::ByteSum(data, n);
+    return true;
+}
+
+// Decodes the stored pieces of an entry in chunks through `buffer` and writes the file back from
+// them; progress counts the stored bytes. Pieces that break their rules are a malformed payload.
+template <class Host>
+Outcome CopyRebuiltData(Host& host, RunState& run, PackedRun<Host>& packed, const IndexRecord& rec,
+                        uint8_t* buffer, uint32_t& sum) {
+    payload::Rebuilder& rebuilder = *packed.rebuilder;
+    RebuildOutput<Host> out{&host, &sum, false};
+    payload::StartRebuild(rebuilder, static_cast<uint32_t>(rec.header.Size), rec.storedSize,
+                          WriteRebuilt<Host>, &out);
+    for (uint32_t left = rec.storedSize; left > 0;) {
+        uint32_t take = left < payload::kChunkSize ? left : payload::kChunkSize;
+        Outcome r = DecodeExactly(packed, buffer, take);
+        if (r.code != 0)
+            return r;
+        if (!payload::PutStored(rebuilder, buffer, take))
+            return out.writeFailed ? Fail(SystemCode(host, kDiskFull), Subject::EntryPath)
+                                   : Fail(kBadFormat);
+        left -= take;
+        run.doneSize += take;
+        host.Progress();
+        host.Pump();
+    }
+    if (!payload::RebuildComplete(rebuilder))
+        return Fail(kBadFormat);
+    if (packed.entryRebuilt != nullptr)
+        packed.entryRebuilt(packed.rebuiltContext, rebuilder);
+    return kOk;
+}
+
 // The stream ends right after the data, with its last byte.
 template <class Host> bool StreamEndsHere(PackedRun<Host>& packed) {
     uint8_t extra;
@@ -265,7 +351,9 @@ Outcome UnpackPackedEntries(Host& host, RunState& run, PackedRun<Host>& packed, 
         bool marked = rec.header.IsExeFile != 0;
         Outcome r = BeginEntry(host, run, marked);
         if (r.code == 0)
-            r = CopyPackedData(host, run, packed, rec, buffer, sum);
+            r = rec.tail.Filter == payload::kFilterDeflate
+                    ? CopyRebuiltData(host, run, packed, rec, buffer, sum)
+                    : CopyPackedData(host, run, packed, rec, buffer, sum);
         if (r.code == 0 && sum != rec.tail.Checksum)
             r = Fail(kBadFormat);
         if (r.code == 0)

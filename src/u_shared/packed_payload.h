@@ -5,7 +5,8 @@
 // little-endian.
 //
 // The stream decodes to UnpackedSize bytes: first the index, EntryCount records of
-//   TEntryHeader (the fields of a plain entry), the name, TPackedEntryTail,
+//   TEntryHeader (the fields of a plain entry), the name, TPackedEntryTail (and TRebuiltTail
+//   where the filter is kFilterDeflate),
 // then the data of every entry, in index order, each entry's bytes passed through the x86
 // branch converter when its tail says so: all of them, or only the code that the section table
 // in its first bytes names (FindX86Code), with the converter at position 0 at the first byte
@@ -32,6 +33,7 @@ enum PackedFilter : uint8_t {
     kFilterNone = 0,
     kFilterX86 = 1,     // x86 branch converter on all of this entry's data
     kFilterX86Code = 2, // x86 branch converter on the code of this PE image only
+    kFilterDeflate = 3, // stored as pieces (deflate_pieces.h); a TRebuiltTail follows the tail
 };
 
 #pragma pack(push, 1)
@@ -49,6 +51,12 @@ struct TPackedHeader {
 struct TPackedEntryTail {
     uint32_t Checksum; // ByteSum of the name and the original data
     uint8_t Filter;    // PackedFilter
+};
+
+// Behind the tail of a kFilterDeflate record: the entry's bytes in the data region, which
+// differ from the file's size that its header gives.
+struct TRebuiltTail {
+    uint32_t StoredSize; // at most 0x7FFFFFFF
 };
 #pragma pack(pop)
 
@@ -71,6 +79,7 @@ inline X86Span ConvertedSpan(uint8_t filter, const uint8_t* head, uint32_t size)
 }
 
 static_assert(sizeof(TPackedEntryTail) == 5);
+static_assert(sizeof(TRebuiltTail) == 4);
 static_assert(offsetof(TPackedEntryTail, Filter) == 4);
 
 } // namespace payload

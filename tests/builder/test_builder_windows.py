@@ -12,6 +12,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "tests", "tools"))
+import deflate_tree  # noqa: E402
 import sfxfile  # noqa: E402
 from wineharness import start_wine_quietly, windows_path  # noqa: E402,F401
 from test_builder_linux import make_tree  # noqa: E402
@@ -135,8 +136,23 @@ class WindowsBuilderTest(TreeFixture):
                 with open(os.path.join(src, "%s%02d.bin" % (prefix, n)), "wb") as f:
                     f.write(shared)
                     f.truncate(1048576)
+        linux_target = self.assertCompressedAlike(src, "beyond")
+        listing = subprocess.run([os.environ["PACKRIG_INSPECT"], "--json", linux_target],
+                                 capture_output=True, text=True, check=True)
+        names = [e["name"] for e in json.loads(listing.stdout)["entries"]]
+        self.assertEqual(names[:5], ["setup.bat", "a00.bin", "b00.bin", "a01.bin", "b01.bin"],
+                         names)
+
+    def test_deflate_streams_are_stored_alike(self):
+        src = os.path.join(self.dir, "deflate")
+        deflate_tree.write_tree(src, deflate_tree.deflate_files()[0])
+        shutil.copy(os.path.join(self.src, "setup.bat"), src)
+        self.assertCompressedAlike(src, "deflate")
+
+    def assertCompressedAlike(self, src, name):
+        """Both builders' -z payloads of `src` are the same bytes; returns the Linux one's path."""
         env = {"SOURCE_DATE_EPOCH": "1700000000", "TZ": "UTC"}
-        linux_target, windows_target = self.target("beyond-l.exe"), self.target("beyond-w.exe")
+        linux_target, windows_target = self.target(name + "-l.exe"), self.target(name + "-w.exe")
         self.assertEqual(run_linux_builder("-h", "-o", "-z", src, "setup.bat", linux_target,
                                            **env).returncode, 0)
         result = run_windows_builder("-h", "-o", "-z", windows_path(src), "setup.bat",
@@ -145,11 +161,7 @@ class WindowsBuilderTest(TreeFixture):
         with open(linux_target, "rb") as f, open(windows_target, "rb") as g:
             linux, windows = f.read(), g.read()
         self.assertEqual(windows[sfxfile.image_end(windows):], linux[sfxfile.image_end(linux):])
-        listing = subprocess.run([os.environ["PACKRIG_INSPECT"], "--json", linux_target],
-                                 capture_output=True, text=True, check=True)
-        names = [e["name"] for e in json.loads(listing.stdout)["entries"]]
-        self.assertEqual(names[:5], ["setup.bat", "a00.bin", "b00.bin", "a01.bin", "b01.bin"],
-                         names)
+        return linux_target
 
     def test_same_entries_as_the_linux_builder(self):
         linux_target, windows_target = self.target("linux.exe"), self.target("windows.exe")

@@ -12,6 +12,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "tests", "tools"))
+import deflate_tree  # noqa: E402
 import sfxfile  # noqa: E402
 
 PACKRIG = os.environ["PACKRIG"]
@@ -129,6 +130,28 @@ class InspectTest(unittest.TestCase):
         result = inspect("--extract", out, self.sfx)
         self.assertEqual(result.returncode, 1)
         self.assertEqual(os.listdir(elsewhere), [])
+
+    def test_deflate_streams_are_listed_and_extracted_byte_for_byte(self):
+        src = os.path.join(self.dir, "deflate")
+        files, least, most = deflate_tree.deflate_files()
+        files["setup.bat"] = b"@echo off\r\n"
+        deflate_tree.write_tree(src, files)
+        packed = os.path.join(self.dir, "d.exe")
+        built = subprocess.run([PACKRIG, "-o", "-c", "-h", "-z", src, "setup.bat", packed],
+                               capture_output=True, timeout=120)
+        self.assertEqual(built.returncode, 0, built.stderr)
+        doc = json.loads(inspect("--json", packed).stdout)
+        self.assertTrue(doc["sound"], doc["reason"])
+        self.assertEqual(doc["unpacked"], sum(len(d) for d in files.values()))
+        rebuilt = {e["name"]: e["recompressed"] for e in doc["entries"] if "recompressed" in e}
+        self.assertTrue(least <= sum(r["streams"] for r in rebuilt.values()) <= most, rebuilt)
+        self.assertNotIn("lib\\flushed.zip", rebuilt)
+        self.assertEqual(rebuilt["lib\\app.jar"]["streams"], 12)
+        out = os.path.join(self.dir, "dx")
+        self.assertEqual(inspect("--extract", out, packed).returncode, 0)
+        for rel, content in files.items():
+            with open(os.path.join(out, *rel.split("/")), "rb") as f:
+                self.assertTrue(f.read() == content, rel)
 
     def test_compressed_file_lists_verifies_and_extracts_like_the_plain_one(self):
         src = os.path.join(self.dir, "src")

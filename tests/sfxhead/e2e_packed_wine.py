@@ -7,6 +7,7 @@ is written; each module refuses the other's payload; the progress window moves; 
 Exits 77 (skipped) when this machine cannot start 32-bit Windows programs."""
 
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -14,7 +15,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-import e2e_wine  # noqa: E402
+import e2e_wine  # noqa: E402  (puts tests/tools on the path)
+import deflate_tree  # noqa: E402
 from e2e_wine import (FAILED, ID, WIN_DIR, Entry, SfxTestCase, helper, read_record,  # noqa: E402
                       run_sfx, sfxfile, windows_path, wine_env, work_dir)
 from wineharness import Display, has_xvfb  # noqa: E402
@@ -159,20 +161,7 @@ class PackedBuilderTest(PackedTestCase):
         if build.returncode != 0 and b"-z" in build.stdout:
             self.skipTest("this builder has no -z")
         self.assertEqual(build.returncode, 0, build.stdout)
-        with open(target, "rb") as f:
-            data = f.read()
-        image = packed_image()
-        end = sfxfile.image_end(data)
-        self.assertEqual(data[end + 11:end + 15], b"PRZ1")
-        self.assertEqual(data[:2], image[:2])
-        identifier = data[end + 1:end + 11].decode()
-        shutil.rmtree(work_dir(identifier), ignore_errors=True)
-        result = run_sfx(target, "one", env=wine_env(PACKRIG_RECORD=windows_path(self.record)))
-        self.assertEqual(result.returncode, 7, result.stdout)
-        self.assertEqual(read_record(self.record)["args"], ["one"])
-        for rel, content in files.items():
-            with open(os.path.join(work_dir(identifier), *rel.split("/")), "rb") as f:
-                self.assertTrue(f.read() == content, rel)
+        data, end, identifier = self.assertRunsAndUnpacks(target, files, 7)
 
         os.remove(self.record)
         shutil.rmtree(work_dir(identifier), ignore_errors=True)
@@ -183,6 +172,35 @@ class PackedBuilderTest(PackedTestCase):
             f.write(damaged)
         self.assertRefused(path)
         self.assertFalse(os.path.exists(work_dir(identifier)), "the working folder was made")
+
+    def test_deflate_streams_stored_inflated_come_back_whole(self):
+        src = os.path.join(self.dir, "deflate")
+        files, least, most = deflate_tree.deflate_files()
+        files.update({"bin/argrecorder.exe": helper("argrecorder.exe"), "bin/exitcode.txt": b"0"})
+        deflate_tree.write_tree(src, files)
+        target = os.path.join(self.dir, "d.exe")
+        build = self.build(src, target)
+        self.assertEqual(build.returncode, 0, build.stdout)
+        found = re.search(rb"recompressed (\d+) deflate streams", build.stdout)
+        self.assertTrue(found and least <= int(found.group(1)) <= most, build.stdout)
+        self.assertRunsAndUnpacks(target, files, 0)
+
+    def assertRunsAndUnpacks(self, target, files, exit_code):
+        """Runs the SFX file with one argument: the exit code, the argument and every file back."""
+        with open(target, "rb") as f:
+            data = f.read()
+        end = sfxfile.image_end(data)
+        self.assertEqual(data[end + 11:end + 15], b"PRZ1")
+        self.assertEqual(data[:2], packed_image()[:2])
+        identifier = data[end + 1:end + 11].decode()
+        shutil.rmtree(work_dir(identifier), ignore_errors=True)
+        result = run_sfx(target, "one", env=wine_env(PACKRIG_RECORD=windows_path(self.record)))
+        self.assertEqual(result.returncode, exit_code, result.stdout)
+        self.assertEqual(read_record(self.record)["args"], ["one"])
+        for rel, content in files.items():
+            with open(os.path.join(work_dir(identifier), *rel.split("/")), "rb") as f:
+                self.assertTrue(f.read() == content, rel)
+        return data, end, identifier
 
 
 if __name__ == "__main__":

@@ -4,7 +4,8 @@
 // bit set the target writes both CRC-32 fields itself, so that mutations get past them to the
 // decoder and the index checks. The invariants are those of the plain payload target: every path
 // stays inside WorkDir, nothing is made before the checks pass, no read leaves the file, the
-// unpacked data never exceeds the data size the checks accepted, and success means all of it.
+// decoded data never exceeds the data size the checks accepted nor the written files the sizes
+// that the index gives them (files stored as pieces included), and success means all of it.
 #include <cstring>
 #include <memory>
 #include <string>
@@ -67,7 +68,8 @@ void RunFile(const std::string& file) {
     sfx::SetWorkDir(run, sfxfuzz::kWorkDirBase);
     host.workDir = run.workDir;
     sfx::Outcome r = sfx::UnpackPackedEntries(host, run, packed, buffer);
-    if (run.doneSize != host.written || run.doneSize > run.totalSize)
+    if (run.doneSize > run.totalSize ||
+        static_cast<uint64_t>(host.written) > sfx::IndexFileBytes(packed.index, packed.header))
         Fail("unpacked more than the checks accepted");
     if (r.code == 0 && run.doneSize != run.totalSize)
         Fail("success without every byte unpacked");
