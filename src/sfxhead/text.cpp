@@ -147,78 +147,122 @@ void ComposeReport(const char* systemText, const char* subject, char* out, size_
 
 namespace {
 
-bool IsSeparator(char c) {
-    return c != 0 && static_cast<unsigned char>(c) <= 0x20;
+template <class Char> bool IsBlank(Char c) {
+    return c == ' ' || c == '\t';
 }
 
-// Moves `p` to the start of the next argument, skipping separators and leading "" pairs. A lone
-// quote that ends the text opens nothing: it would otherwise hand on an empty argument.
-const char* SkipToArgument(const char* p) {
-    for (;;) {
-        while (IsSeparator(*p))
-            ++p;
-        if (p[0] == '"' && p[1] == '"')
-            p += 2;
-        else if (p[0] == '"' && p[1] == 0)
-            return p + 1;
-        else
-            return p;
-    }
-}
-
-// Hands each argument of `p` (its bytes without the quotes) to `emit`, one byte at a time,
-// calling `begin` before each; returns the position after the argument.
-template <class Begin, class Emit> const char* ReadArgument(const char* p, Begin begin, Emit emit) {
-    begin();
-    while (*p != 0 && !IsSeparator(*p)) {
-        if (*p == '"') {
-            ++p;
-            while (*p != 0 && *p != '"')
-                emit(*p++);
-            if (*p == '"')
-                ++p;
-        } else {
-            emit(*p++);
-        }
+// Moves past the program's own path: Windows reads it up to the first blank outside double
+// quotes, and a backslash there escapes nothing.
+template <class Char> const Char* SkipProgramPath(const Char* p) {
+    bool quoted = false;
+    for (; *p != 0 && (quoted || !IsBlank(*p)); ++p) {
+        if (*p == '"')
+            quoted = !quoted;
     }
     return p;
 }
 
-template <class Begin, class Emit, class End>
-void ForEachArgument(const char* commandLine, Begin begin, Emit emit, End end) {
-    const char* p = SkipToArgument(commandLine);
-    p = ReadArgument(
-        p, [] {}, [](char) {});
-    for (p = SkipToArgument(p); *p != 0; p = SkipToArgument(p)) {
-        p = ReadArgument(p, begin, emit);
-        end();
+// Writes one argument quoted for the C runtime: backslashes stay as they are unless a double
+// quote follows them, the argument's own or the closing one; then they are doubled, and the
+// argument's own double quote gets one more backslash.
+template <class Char, class Put> class QuotedArgument {
+  public:
+    explicit QuotedArgument(Put& put) : put_(put) {
+        put_(Char(' '));
+        put_(Char('"'));
+    }
+    void Take(Char c) {
+        if (c == '\\') {
+            ++backslashes_;
+            return;
+        }
+        PutBackslashes(c == '"' ? 2 * backslashes_ + 1 : backslashes_);
+        put_(c);
+    }
+    void Close() {
+        PutBackslashes(2 * backslashes_);
+        put_(Char('"'));
+    }
+
+  private:
+    void PutBackslashes(size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            put_(Char('\\'));
+        backslashes_ = 0;
+    }
+
+    Put& put_;
+    size_t backslashes_ = 0;
+};
+
+// Reads one argument starting at `p` by the C runtime's rules, handing its characters to
+// `argument`; returns the position after it.
+template <class Char, class Argument> const Char* ReadArgument(const Char* p, Argument& argument) {
+    bool quoted = false;
+    for (;;) {
+        if (*p == 0 || (!quoted && IsBlank(*p)))
+            return p;
+        if (*p == '\\') {
+            size_t n = 0;
+            while (p[n] == '\\')
+                ++n;
+            bool beforeQuote = p[n] == '"';
+            for (size_t i = 0; i < (beforeQuote ? n / 2 : n); ++i)
+                argument.Take(Char('\\'));
+            p += n;
+            if (beforeQuote && n % 2 == 1) {
+                argument.Take(Char('"'));
+                ++p;
+            }
+        } else if (*p == '"') {
+            if (quoted && p[1] == '"') {
+                argument.Take(Char('"'));
+                ++p;
+            } else {
+                quoted = !quoted;
+            }
+            ++p;
+        } else {
+            argument.Take(*p++);
+        }
+    }
+}
+
+// Hands every argument after the program path, quoted, to `put` one code unit at a time.
+template <class Char, class Put> void PutQuotedArguments(const Char* commandLine, Put put) {
+    const Char* p = SkipProgramPath(commandLine);
+    for (;;) {
+        while (IsBlank(*p))
+            ++p;
+        if (*p == 0)
+            return;
+        QuotedArgument<Char, Put> argument(put);
+        p = ReadArgument(p, argument);
+        argument.Close();
     }
 }
 
 } // namespace
 
-size_t ParametersCapacity(const char* commandLine) {
+template <class Char> size_t ParametersCapacity(const Char* commandLine) {
     size_t n = 1;
-    ForEachArgument(
-        commandLine, [&] { n += 2; }, [&](char) { ++n; }, [&] { ++n; });
+    PutQuotedArguments(commandLine, [&](Char) { ++n; });
     return n;
 }
 
-void BuildParameters(const char* commandLine, char* out, size_t cap) {
+template <class Char> void BuildParameters(const Char* commandLine, Char* out, size_t cap) {
     size_t len = 0;
-    auto put = [&](char c) {
+    PutQuotedArguments(commandLine, [&](Char c) {
         if (len + 1 < cap)
             out[len++] = c;
-    };
-    ForEachArgument(
-        commandLine,
-        [&] {
-            put(' ');
-            put('"');
-        },
-        put, [&] { put('"'); });
+    });
     if (cap > 0)
         out[len] = 0;
 }
+
+template size_t ParametersCapacity(const char*);
+template size_t ParametersCapacity(const wchar_t*);
+template void BuildParameters(const char*, char*, size_t);
+template void BuildParameters(const wchar_t*, wchar_t*, size_t);
 
 } // namespace sfx

@@ -64,7 +64,9 @@ def read_record(path):
             name, attr = line[5:].rsplit(" attr=", 1)
             files[name] = int(attr, 16)
     return {"cmdline": lines[0][8:], "cwd": lines[1][4:], "files": files,
-            "args": [l[4:] for l in lines[3:] if l.startswith("arg=")]}
+            "args": [l[4:] for l in lines[3:] if l.startswith("arg=")],
+            "wargs": [l[5:].encode("latin-1").decode("utf-8")
+                      for l in lines[3:] if l.startswith("warg=")]}
 
 
 def pending_deletions():
@@ -111,9 +113,26 @@ class LaunchTest(SfxTestCase):
                          env=wine_env(PACKRIG_RECORD=windows_path(self.record)))
         self.assertEqual(result.returncode, 3, result.stdout)
         rec = read_record(self.record)
-        self.assertTrue(rec["cmdline"].endswith(' "/S" "C:\\My Files"'), rec["cmdline"])
-        self.assertEqual(rec["args"], ["/S", "C:\\My Files"])
+        self.assertTrue(rec["cmdline"].endswith(' "/S" "C:\\My Files" ""'), rec["cmdline"])
+        self.assertEqual(rec["args"], ["/S", "C:\\My Files", ""])
         self.assertTrue(rec["cwd"].rstrip("\\").endswith("\\~sfx" + ID), rec["cwd"])
+
+    def test_every_argument_arrives_intact(self):
+        path = self.write(self.recorder_entries(exit_code=0))
+        env = wine_env(PACKRIG_RECORD=windows_path(self.record))
+        for args in (["two words", 'say "hi"', "back\\slash\\", "", "\u00e9"],
+                     ['/D="C:\\Program Files\\App\\"', "/S", "C:\\Program Files\\App\\"],
+                     ["tab\there", '\\"', '\\\\"x', "\\\\server\\share\\\\", '""', " "],
+                     []):
+            with self.subTest(args=args):
+                if os.path.exists(self.record):
+                    os.remove(self.record)
+                result = run_sfx(path, *args, env=env)
+                self.assertEqual(result.returncode, 0, result.stdout)
+                rec = read_record(self.record)
+                self.assertEqual(rec["wargs"], args)
+                if all(arg.isascii() for arg in args):
+                    self.assertEqual(rec["args"], args)
 
     def test_batch_file_as_program(self):
         out = windows_path(os.path.join(self.dir, "bat.txt"))
