@@ -284,8 +284,10 @@ class TreeWriter {
           times_(latestTime ? fsys::TimeBase::Utc : fsys::TimeBase::Local) {}
 
     IoResult WriteTree() {
-        std::unique_ptr<fsys::DirListing> listing =
-            fsys::StartListing(source_ + relNative_, times_);
+        std::string directory = source_ + relNative_;
+        std::unique_ptr<fsys::DirListing> listing;
+        if (IoResult failed = fsys::StartListing(directory, times_, listing))
+            return Concerning(failed, directory);
         if (!listing)
             return {};
         std::map<std::string, SeenName> seen; // by upper-cased stored name

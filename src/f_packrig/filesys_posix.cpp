@@ -478,10 +478,12 @@ void WithInterruptsHeld(const std::function<void()>& step) {
     step();
 }
 
-std::unique_ptr<DirListing> StartListing(const std::string& directory, TimeBase times) {
+IoResult StartListing(const std::string& directory, TimeBase times,
+                      std::unique_ptr<DirListing>& listing) {
+    listing.reset();
     DIR* dir = opendir(directory.c_str());
     if (!dir)
-        return nullptr;
+        return LastError();
     std::vector<std::string> names;
     while (struct dirent* d = readdir(dir)) {
         if (std::strcmp(d->d_name, ".") != 0 && std::strcmp(d->d_name, "..") != 0)
@@ -489,7 +491,7 @@ std::unique_ptr<DirListing> StartListing(const std::string& directory, TimeBase 
     }
     closedir(dir);
     if (names.empty())
-        return nullptr;
+        return {};
     SortInListingOrder(names);
     std::vector<DirEntry> entries;
     entries.reserve(names.size());
@@ -498,7 +500,8 @@ std::unique_ptr<DirListing> StartListing(const std::string& directory, TimeBase 
         if (Describe(directory, name, times, entry))
             entries.push_back(std::move(entry));
     }
-    return std::make_unique<PosixListing>(std::move(entries));
+    listing = std::make_unique<PosixListing>(std::move(entries));
+    return {};
 }
 
 std::vector<std::string> FindExeFile(const std::string& source, std::string_view exeFile) {
