@@ -16,6 +16,9 @@ namespace fsys {
 struct IoError {
     std::string message;
     std::string path = {}; // the file that the failure concerns, when one does
+    // A tree that cannot be stored as it is, rather than a file operation that failed: reported
+    // as an error of its own, not as an input/output error.
+    bool refusal = false;
 };
 using IoResult = std::optional<IoError>; // empty on success
 

@@ -530,7 +530,9 @@ std::string UpperStored(std::string_view stored) {
 }
 
 size_t StoredCharacterCount(std::string_view stored) {
-    return stored.size(); // every target code page has one byte a character
+    if (prutils::TargetCodePage() == prutils::CodePage::Utf8)
+        return prutils::Utf16Length(stored);
+    return stored.size(); // the other code pages have one byte a character
 }
 
 bool RunsResourceTransfer() {

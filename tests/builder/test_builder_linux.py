@@ -164,14 +164,43 @@ class PayloadTest(BuilderTest):
         with open(self.target, "rb") as f:
             self.assertEqual(f.read(), b"old")
 
-    def test_unrepresentable_name_fails_naming_the_file(self):
+    def test_unrepresentable_name_says_which_code_page_and_what_to_do(self):
         make_tree(self.src)
-        with open(os.path.join(self.src, "\u0416.txt"), "wb") as f:
+        path = os.path.join(self.src, "\u0416.txt")
+        with open(path, "wb") as f:
             f.write(b"zhe")
+        os.makedirs(os.path.dirname(self.target))
+        with open(self.target, "wb") as f:
+            f.write(b"old")
         result = run("-h", "-o", "-c", self.src, "setup.bat", self.target)
         self.assertEqual(result.returncode, 1)
-        self.assertIn("Application Error", result.stderr)
-        self.assertIn("\u0416.txt", result.stderr)
+        self.assertEqual(result.stderr,
+                         "Error: Name cannot be stored in Windows code page 1252\n\n%s\n\n"
+                         "Name the code page of the systems that the SFX file is for with "
+                         "--codepage=N (1250, 1251, 1252, 1253, 1254, 1257, utf-8), or store "
+                         "every name as it is with --codepage=utf-8.\n" % path)
+        with open(self.target, "rb") as f:
+            self.assertEqual(f.read(), b"old")
+
+    def test_utf8_names_round_trip_through_inspect(self):
+        files = make_tree(self.src)
+        for rel in ("\u65e5\u672c\u8a9e.txt", "party\U0001f389.txt", "d\u00e9j\u00e0/\u0416.txt"):
+            files[rel] = rel.encode()
+            os.makedirs(os.path.dirname(os.path.join(self.src, rel)), exist_ok=True)
+            with open(os.path.join(self.src, rel), "wb") as f:
+                f.write(files[rel])
+        result = run("-h", "-o", "-c", "--codepage", "UTF-8", self.src, "setup.bat", self.target)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        parsed = sfxfile.parse(self.target)
+        self.assertRegex(parsed.identifier.decode("ascii"), r"^U8[0-7][0-9A-F]{7}$")
+        self.assertIn("party\U0001f389.txt".encode(), [e.name for e in parsed.entries])
+        out = os.path.join(self.dir, "extracted")
+        result = subprocess.run([os.environ["PACKRIG_INSPECT"], "--extract", out, self.target],
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for rel, data in files.items():
+            with open(os.path.join(out, rel), "rb") as f:
+                self.assertEqual(f.read(), data, rel)
 
     def test_windows_1252_names_are_stored_in_that_code_page(self):
         make_tree(self.src)
@@ -196,12 +225,12 @@ class PayloadTest(BuilderTest):
                 self.assertIn((name + ".txt").encode("cp%d" % number), names)
                 os.remove(path)
         os.remove(self.target)
-        for value in ("1255", "", "utf-8", "65001", "1251x"):
+        for value in ("1255", "", "utf8", "65001", "1251x"):
             with self.subTest(value=value):
                 result = run("-h", "-o", "-c", "--codepage=" + value, self.src, "setup.bat",
                              self.target)
                 self.assertEqual(result.returncode, 2)
-                self.assertIn("1250, 1251, 1252, 1253, 1254, 1257", result.stderr)
+                self.assertIn("1250, 1251, 1252, 1253, 1254, 1257, utf-8", result.stderr)
                 self.assertFalse(os.path.exists(self.target))
 
 
@@ -367,7 +396,9 @@ class CommandLineTest(BuilderTest):
                           ("a//b/c/deep.txt", deep), ("a./b/c/deep.txt. ", deep),
                           ("../src/setup.bat", b"setup.bat"), ("/setup.bat", b"setup.bat")):
             result = run("-h", "-o", "-c", self.src, exe, self.target)
-            self.assertEqual((result.returncode, result.stderr), (0, ""), exe)
+            self.assertEqual(result.returncode, 0, exe)
+            # A text file is no program: only the warning about it is said.
+            self.assertEqual(result.stderr == "", name == b"setup.bat", result.stderr)
             marked = [e.name for e in sfxfile.parse(self.target).entries if e.is_exe]
             self.assertEqual(marked, [name], exe)
         os.remove(self.target)
@@ -381,7 +412,8 @@ class CommandLineTest(BuilderTest):
                   "must lie inside the source directory\n\n%s/../outside.bat\n" % self.src)]
         for exe, text in cases:
             result = run("-h", "-o", "-c", self.src, exe, self.target)
-            self.assertEqual((result.returncode, result.stderr), (1, text), exe)
+            self.assertEqual(result.returncode, 1, exe)
+            self.assertTrue(result.stderr.endswith(text), result.stderr)
             self.assertFalse(os.path.exists(self.target), exe)
             self.assertEqual(os.listdir(os.path.dirname(self.target)), [], exe)
 
@@ -399,6 +431,21 @@ class CommandLineTest(BuilderTest):
             self.assertEqual(result.stderr, "".join("packrig: ignored: %s\n" % a for a in ignored))
             self.assertTrue(os.path.exists(self.target))
             os.remove(self.target)
+
+    def test_an_executable_file_that_cannot_start_is_warned_about(self):
+        cases = [("empty.exe", b"", "is empty"),
+                 ("a.txt", b"text", "is no Windows program"),
+                 ("fake.exe", b"ZM\0\0", "is no Windows program"),
+                 ("real.exe", b"MZ\x90\0", None), ("go.cmd", b"@echo off", None),
+                 ("pkg.MSI", b"\xD0\xCF", None)]
+        for name, content, why in cases:
+            with open(os.path.join(self.src, name), "wb") as f:
+                f.write(content)
+            result = run("-h", "-o", "-c", self.src, name, self.target)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            warning = ("packrig: warning: the executable file %s" % why) if why else ""
+            self.assertTrue(result.stderr.startswith(warning), result.stderr)
+            self.assertEqual("exits with -1" in result.stderr, why is not None, result.stderr)
 
     def test_unknown_options_and_missing_values_are_refused(self):
         cases = [(["--compress"], "unknown option --compress"),
