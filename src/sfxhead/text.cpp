@@ -162,102 +162,73 @@ template <class Char> const Char* SkipProgramPath(const Char* p) {
     return p;
 }
 
-// Writes one argument quoted for the C runtime: backslashes stay as they are unless a double
-// quote follows them, the argument's own or the closing one; then they are doubled, and the
-// argument's own double quote gets one more backslash.
-template <class Char, class Put> class QuotedArgument {
-  public:
-    explicit QuotedArgument(Put& put) : put_(put) {
-        put_(Char(' '));
-        put_(Char('"'));
-    }
-    void Take(Char c) {
-        if (c == '\\') {
-            ++backslashes_;
-            return;
+// Writes every argument after the program path to `out`, as far as `cap` leaves room for it and
+// a closing zero, each as a blank and the argument in double quotes; returns the full length, so
+// that one pass serves both the capacity and the text.
+//
+// Arguments are read by the C runtime's rules: backslashes are literal unless a double quote
+// follows them, then they stand in pairs for one backslash, and an odd one makes the quote
+// literal; inside double quotes a doubled double quote stands for one. Written, backslashes stay as
+// they are unless a double quote follows them, the argument's own or the closing one; then they are
+// doubled, and the argument's own double quote gets one more backslash.
+template <class Char> size_t PutQuotedArguments(const Char* p, Char* out, size_t cap) {
+    size_t length = 0;
+    size_t backslashes = 0; // of the argument, not yet written
+    // Writes `n` backslashes and `c`.
+    auto put = [&](size_t n, Char c) {
+        for (size_t i = 0; i <= n; ++i, ++length) {
+            if (length + 1 < cap)
+                out[length] = i < n ? Char('\\') : c;
         }
-        PutBackslashes(c == '"' ? 2 * backslashes_ + 1 : backslashes_);
-        put_(c);
-    }
-    void Close() {
-        PutBackslashes(2 * backslashes_);
-        put_(Char('"'));
-    }
-
-  private:
-    void PutBackslashes(size_t n) {
-        for (size_t i = 0; i < n; ++i)
-            put_(Char('\\'));
-        backslashes_ = 0;
-    }
-
-    Put& put_;
-    size_t backslashes_ = 0;
-};
-
-// Reads one argument starting at `p` by the C runtime's rules, handing its characters to
-// `argument`; returns the position after it.
-template <class Char, class Argument> const Char* ReadArgument(const Char* p, Argument& argument) {
-    bool quoted = false;
-    for (;;) {
-        if (*p == 0 || (!quoted && IsBlank(*p)))
-            return p;
-        if (*p == '\\') {
+    };
+    for (p = SkipProgramPath(p);;) {
+        while (IsBlank(*p))
+            ++p;
+        if (*p == 0)
+            break;
+        put(0, Char(' '));
+        put(0, Char('"'));
+        for (bool quoted = false;;) {
             size_t n = 0;
             while (p[n] == '\\')
                 ++n;
             bool beforeQuote = p[n] == '"';
-            for (size_t i = 0; i < (beforeQuote ? n / 2 : n); ++i)
-                argument.Take(Char('\\'));
+            backslashes += beforeQuote ? n / 2 : n;
             p += n;
+            Char literal = 0;
             if (beforeQuote && n % 2 == 1) {
-                argument.Take(Char('"'));
-                ++p;
-            }
-        } else if (*p == '"') {
-            if (quoted && p[1] == '"') {
-                argument.Take(Char('"'));
-                ++p;
+                literal = *p++;
+            } else if (*p == 0 || (!quoted && IsBlank(*p))) {
+                break;
+            } else if (*p != '"') {
+                literal = *p++;
+            } else if (quoted && p[1] == '"') {
+                literal = *p;
+                p += 2;
             } else {
                 quoted = !quoted;
+                ++p;
+                continue;
             }
-            ++p;
-        } else {
-            argument.Take(*p++);
+            put(literal == '"' ? 2 * backslashes + 1 : backslashes, literal);
+            backslashes = 0;
         }
+        put(2 * backslashes, Char('"'));
+        backslashes = 0;
     }
-}
-
-// Hands every argument after the program path, quoted, to `put` one code unit at a time.
-template <class Char, class Put> void PutQuotedArguments(const Char* commandLine, Put put) {
-    const Char* p = SkipProgramPath(commandLine);
-    for (;;) {
-        while (IsBlank(*p))
-            ++p;
-        if (*p == 0)
-            return;
-        QuotedArgument<Char, Put> argument(put);
-        p = ReadArgument(p, argument);
-        argument.Close();
-    }
+    if (cap > 0)
+        out[length < cap ? length : cap - 1] = 0;
+    return length;
 }
 
 } // namespace
 
 template <class Char> size_t ParametersCapacity(const Char* commandLine) {
-    size_t n = 1;
-    PutQuotedArguments(commandLine, [&](Char) { ++n; });
-    return n;
+    return PutQuotedArguments<Char>(commandLine, nullptr, 0) + 1;
 }
 
 template <class Char> void BuildParameters(const Char* commandLine, Char* out, size_t cap) {
-    size_t len = 0;
-    PutQuotedArguments(commandLine, [&](Char c) {
-        if (len + 1 < cap)
-            out[len++] = c;
-    });
-    if (cap > 0)
-        out[len] = 0;
+    PutQuotedArguments(commandLine, out, cap);
 }
 
 template size_t ParametersCapacity(const char*);
