@@ -48,7 +48,7 @@ bool TakeCodePage(int argc, char** argv, int& i) {
                      "packrig-inspect: --codepage=%.*s names no code page that names "
                      "can be stored in; use one of %s.\n",
                      static_cast<int>(value.size()), value.data(),
-                     prutils::CodePageNumbers().c_str());
+                     prutils::CodePageNames().c_str());
         return false;
     }
     prutils::SetTargetCodePage(*codePage);

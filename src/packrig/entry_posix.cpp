@@ -29,7 +29,7 @@ bool ApplyCodePageSwitch(const prutils::CommandLine& commandLine) {
     std::optional<prutils::CodePage> codePage = prutils::CodePageNamed(*value);
     if (!codePage) {
         std::cerr << "packrig: --codepage=" << *value << " names no code page that names can be "
-                  << "stored in; use one of " << prutils::CodePageNumbers() << ".\n";
+                  << "stored in; use one of " << prutils::CodePageNames() << ".\n";
         return false;
     }
     prutils::SetTargetCodePage(*codePage);
@@ -48,7 +48,7 @@ void PrintUsage(std::ostream& out) {
            "-h  hide main form of the application (needed where there is no display)\n"
            "-z  compress the files (one LZMA2 stream)\n"
            "--codepage=N  Windows code page of the stored names: "
-        << prutils::CodePageNumbers()
+        << prutils::CodePageNames()
         << " (1252 when not given)\n"
            "--help     show this text\n"
            "--version  show the version\n"

@@ -251,7 +251,11 @@ std::string CodePageNumbers() {
     std::string text;
     for (const tables::CodePageTable& table : tables::kCodePages)
         text += (text.empty() ? "" : ", ") + std::to_string(table.number);
-    return text + ", " + CodePageName(CodePage::Utf8);
+    return text;
+}
+
+std::string CodePageNames() {
+    return CodePageNumbers() + ", " + CodePageName(CodePage::Utf8);
 }
 
 std::string CodePageName(CodePage cp) {

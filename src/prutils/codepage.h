@@ -22,8 +22,10 @@ enum class CodePage {
 // The code page whose number `text` gives in decimal, or UTF-8 for "utf-8" (in either case),
 // or nothing for text that names none of the code pages above.
 std::optional<CodePage> CodePageNamed(std::string_view text);
-// The names of the code pages above, for messages: "1250, 1251, ..., utf-8".
+// The numbers of the single-byte code pages above, for messages: "1250, 1251, ...".
 std::string CodePageNumbers();
+// What the option takes, for messages: "1250, 1251, ..., utf-8".
+std::string CodePageNames();
 // The code page as the user names it: "1252", "utf-8".
 std::string CodePageName(CodePage cp);
 

@@ -177,7 +177,7 @@ class PayloadTest(BuilderTest):
         self.assertEqual(result.stderr,
                          "Error: Name cannot be stored in Windows code page 1252\n\n%s\n\n"
                          "Name the code page of the systems that the SFX file is for with "
-                         "--codepage=N (1250, 1251, 1252, 1253, 1254, 1257, utf-8), or store "
+                         "--codepage=N (1250, 1251, 1252, 1253, 1254, 1257), or store "
                          "every name as it is with --codepage=utf-8.\n" % path)
         with open(self.target, "rb") as f:
             self.assertEqual(f.read(), b"old")
@@ -449,9 +449,6 @@ class CommandLineTest(BuilderTest):
 
     def test_unknown_options_and_missing_values_are_refused(self):
         cases = [(["--compress"], "unknown option --compress"),
-                 (["--o"], "unknown option --o"),
-                 (["--help=no"], "unknown option --help=no"),
-                 (["--"], "unknown option --"),
                  (["--codepage"], "option --codepage needs a value, as in --codepage=value")]
         for extra, text in cases:
             result = run("-h", "-o", "-c", self.src, "setup.bat", self.target, *extra)
