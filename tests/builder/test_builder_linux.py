@@ -151,18 +151,20 @@ class PayloadTest(BuilderTest):
 
     def test_unreadable_subdirectory_fails_naming_it(self):
         # Its files would otherwise be missing without a word; the old target stays as it was.
+        # A folder that can be read but not searched lists names that cannot be looked at.
         make_tree(self.src)
-        os.chmod(os.path.join(self.src, "a", "b"), 0o000)
         os.makedirs(os.path.dirname(self.target))
         with open(self.target, "wb") as f:
             f.write(b"old")
-        result = self.run_as_nobody()
-        self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertEqual(result.stderr,
-                         "Application Error: Input/output error: File access denied\n"
-                         "The input/output error concerns %s/a/b/\n" % self.src)
-        with open(self.target, "rb") as f:
-            self.assertEqual(f.read(), b"old")
+        for mode, concerned in ((0o000, "a/b/"), (0o644, "a/b/c")):
+            os.chmod(os.path.join(self.src, "a", "b"), mode)
+            result = self.run_as_nobody()
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertEqual(result.stderr,
+                             "Application Error: Input/output error: File access denied\n"
+                             "The input/output error concerns %s/%s\n" % (self.src, concerned))
+            with open(self.target, "rb") as f:
+                self.assertEqual(f.read(), b"old")
 
     def test_unrepresentable_name_says_which_code_page_and_what_to_do(self):
         make_tree(self.src)
