@@ -2,7 +2,8 @@
 # Every benchmark of Packrig in one run, printed as one Markdown table: building against tar cf,
 # zip -0 and cat with peak memory (bench/build_bench.sh), unpacking under wine against tar xf
 # (tests/sfxhead/bench_unpack.py), ByteSum against memcpy (bytesum_bench) and the sizes of the
-# shipped runtime modules. Not a test: run it by hand on a quiet machine, after a build.
+# shipped runtime modules. Not a test: run it by hand on a quiet machine; it first builds the
+# programs that it runs (the target packrig_tests).
 #   sh bench/run_all.sh [build-dir]
 # Unpacking runs the Windows programs that the build chose for wine (build/wine-mode.txt): the
 # shipped i686 runtime module under wine32, or its x86_64 twin under wine64; PACKRIG_WIN_DIR and
@@ -12,6 +13,7 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "${1:-build}")
 out=$(mktemp -d /var/tmp/packrig-bench-all.XXXXXX)
 trap 'rm -rf "$out"' EXIT
+cmake --build "$build" --target packrig_tests
 
 if [ "$(cut -d: -f1 "$build/wine-mode.txt")" = win32 ]; then
     default_wine=wine default_dir=$build/win/bin

@@ -11,7 +11,8 @@
 # or in the environment) is used when the build's environment has none. The SFX file is packed
 # again when that value changes: a step run at every build keeps it in a stamp file, rewritten
 # only when it changes, on which the pack step depends. CODEPAGE names the Windows ANSI code page
-# of the systems that the SFX file is for (the builder's --codepage; 1252 when not given).
+# of the systems that the SFX file is for (the builder's --codepage; 1252 when not given), or
+# utf-8 for names stored in UTF-8.
 # COMPRESS writes a compressed SFX file (packrig -z).
 if(CMAKE_VERSION VERSION_LESS 3.20)
   message(FATAL_ERROR "packrig_add_sfx needs CMake 3.20 or later (DEPFILE for every generator)")

@@ -26,6 +26,7 @@ if [ "$(cut -d: -f1 "$build/wine-mode.txt")" = win32 ]; then
 else
     echo "== 32-bit programs cannot run here: running the x86_64 twin under wine64"
     sfx="$out/demo-sfx-x64.exe"
+    cmake --build "$build" --target packrig_testhead
     "$build/bin/packrig_testhead" -h -o -c examples/demo setup.bat "$sfx"
     wine=/usr/lib/wine/wine64
     export WINEARCH=win64

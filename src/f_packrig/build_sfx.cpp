@@ -4,6 +4,7 @@
 #include "boxes.h"
 #include "bytesum.h"
 #include "cmdline.h"
+#include "codepage.h"
 #include "crc32.h"
 #include "deflate_streams.h"
 #include "exe_name.h"
@@ -345,8 +346,10 @@ class TreeWriter {
           times_(latestTime ? fsys::TimeBase::Utc : fsys::TimeBase::Local) {}
 
     IoResult WriteTree() {
-        std::unique_ptr<fsys::DirListing> listing =
-            fsys::StartListing(source_ + relNative_, times_);
+        std::string directory = source_ + relNative_;
+        std::unique_ptr<fsys::DirListing> listing;
+        if (IoResult failed = fsys::StartListing(directory, times_, listing))
+            return Concerning(failed, directory);
         if (!listing)
             return {};
         std::map<std::string, SeenName> seen; // by upper-cased stored name
@@ -383,12 +386,27 @@ class TreeWriter {
 
     IoResult CheckName(const fsys::DirEntry& entry) const {
         if (entry.storedName.empty())
-            return IoError{Fill("Name cannot be stored in the Windows code page\r\n\r\n%s",
-                                NativePath(entry))};
+            return UnstorableName(NativePath(entry));
         std::string problem = WindowsNameProblem(entry.storedName);
         if (!problem.empty())
             return IoError{problem + "\r\n\r\n" + NativePath(entry)};
         return {};
+    }
+
+    // A name that the target code page cannot represent: which name, which code page, and how
+    // to store it all the same.
+    static IoError UnstorableName(const std::string& path) {
+        if (!prutils::IsValidUtf8(path))
+            return {
+                Fill("Name is not valid UTF-8, and cannot be stored\r\n\r\n%s", path), {}, true};
+        std::string codePage = prutils::CodePageName(prutils::TargetCodePage());
+        return {"Name cannot be stored in Windows code page " + codePage + "\r\n\r\n" + path +
+                    "\r\n\r\nName the code page of the systems that the SFX file is for with "
+                    "--codepage=N (" +
+                    prutils::CodePageNumbers() +
+                    "), or store every name as it is with --codepage=utf-8.",
+                {},
+                true};
     }
 
     // Windows holds one of two names that differ only in letter case; the SFX file would lose
@@ -537,12 +555,19 @@ IoResult WriteImage(fsys::OutFile& out, const prutils::ResourceBytes& image) {
     return written ? written : closed;
 }
 
+// The identifier for the number `r`, marked when names are stored in UTF-8.
+payload::ArchiveId Identifier(uint32_t r) {
+    payload::ArchiveId id{};
+    payload::MakeArchiveId(r, id);
+    if (prutils::TargetCodePage() == prutils::CodePage::Utf8)
+        payload::MarkNamesUtf8(id);
+    return id;
+}
+
 // The identifier for a build: drawn, or zeros until the hash of what follows it is known.
 payload::ArchiveId FirstIdentifier(std::optional<int64_t> epoch) {
     std::uniform_int_distribution<uint32_t> draw(0, 0x7FFFFFFE);
-    payload::ArchiveId id{};
-    payload::MakeArchiveId(epoch ? 0 : draw(g_identifierRandom), id);
-    return id;
+    return Identifier(epoch ? 0 : draw(g_identifierRandom));
 }
 
 // A reproducible build stores times in UTC, clamped to the epoch.
@@ -588,7 +613,7 @@ IoResult WritePayload(const std::string& path, const std::string& target, const 
         failed = out.Put(&terminator, sizeof(terminator));
     IoResult flushed = out.Flush();
     if (epoch && !failed && !flushed) {
-        payload::MakeArchiveId(payload::IdentifierFromHash(hash.Final()), id);
+        id = Identifier(payload::IdentifierFromHash(hash.Final()));
         flushed = Concerning(file.WriteAt(idOffset, &id, sizeof(id)), target);
     }
     IoResult closed = Concerning(file.Close(), target);
@@ -707,7 +732,7 @@ IoResult WritePackedPayload(const std::string& path, const std::string& target,
         flushed = Concerning(file.WriteAt(idOffset + sizeof(id), &header, sizeof(header)), target);
     if (epoch && !failed && !flushed) {
         hash.Update(&header, sizeof(header));
-        payload::MakeArchiveId(payload::IdentifierFromHash(hash.Final()), id);
+        id = Identifier(payload::IdentifierFromHash(hash.Final()));
         flushed = Concerning(file.WriteAt(idOffset, &id, sizeof(id)), target);
     }
     IoResult closed = Concerning(file.Close(), target);
@@ -788,15 +813,50 @@ std::string TargetDirectory(std::string_view target) {
     return std::string(target.substr(0, at));
 }
 
-bool HasExeExtension(std::string_view target) {
-    size_t separator = LastSeparator(target);
-    size_t dot = target.rfind('.');
+namespace {
+
+// The extension of `path` from its last "." after its last separator, ASCII letters upper-cased;
+// empty when there is none.
+std::string UpperExtension(std::string_view path) {
+    size_t separator = LastSeparator(path);
+    size_t dot = path.rfind('.');
     if (dot == std::string_view::npos || (separator != std::string_view::npos && dot < separator))
-        return false;
-    std::string ext(target.substr(dot));
+        return {};
+    std::string ext(path.substr(dot));
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; });
-    return ext == ".EXE";
+    return ext;
+}
+
+// Types that Windows starts with programs of its own: scripts and installer packages.
+constexpr std::string_view kShellStartedTypes[] = {".BAT", ".CMD", ".COM", ".MSI",
+                                                   ".MSP", ".VBS", ".JS",  ".WSF"};
+
+// A warning when the executable file will not start as a program: one that is empty, or neither
+// a PE image nor of a type that Windows starts itself.
+std::optional<std::string> ExeFileWarning(const std::string& path) {
+    fsys::InFile in;
+    if (in.Open(path))
+        return std::nullopt; // the walk reports what keeps it from being read
+    char head[2] = {};
+    const char* why = nullptr;
+    if (in.ReadExact(head, 1))
+        why = "is empty";
+    else if ((in.ReadExact(head + 1, 1) || head[0] != 'M' || head[1] != 'Z') &&
+             std::find(std::begin(kShellStartedTypes), std::end(kShellStartedTypes),
+                       UpperExtension(path)) == std::end(kShellStartedTypes))
+        why = "is no Windows program (no PE image, no script, no installer package)";
+    if (why == nullptr)
+        return std::nullopt;
+    return "packrig: warning: the executable file " + std::string(why) + ": " + path +
+           "\nThe SFX file hands it to the shell, which fails unless a program is registered "
+           "for its type; the SFX file then exits with -1.";
+}
+
+} // namespace
+
+bool HasExeExtension(std::string_view target) {
+    return UpperExtension(target) == ".EXE";
 }
 
 std::string WindowsNameProblem(std::string_view component) {
@@ -887,6 +947,8 @@ BuildResult BuildSfx(std::string_view sourceText, std::string_view exeText,
         !prdialogs::AskYesNo("Target file already exists\r\nOverwrite?", false))
         return {BuildOutcome::Declined, {}};
 
+    if (std::optional<std::string> warning = ExeFileWarning(exePaths.front()))
+        host.Note(*warning);
     host.EnterBusyState();
     ExeFile exe{StoredUpper(ExeFileRelativeName(source, exeFile)),
                 fsys::IdentityOf(exePaths.front())};
@@ -894,6 +956,10 @@ BuildResult BuildSfx(std::string_view sourceText, std::string_view exeText,
     IoResult failed = WriteSfx(source, exe, exePaths.front(), target, epoch, flags.Compress, image,
                                host, marking);
     host.LeaveBusyState();
+    if (failed && failed->refusal) {
+        prdialogs::ShowError(failed->message);
+        return {BuildOutcome::Stopped, {}};
+    }
     if (failed)
         return {BuildOutcome::Failed, failed->message, failed->path};
     if (marking.marked == 0) {

@@ -42,7 +42,8 @@ enum class BuildOutcome {
     Built,    // the SFX file is complete
     Rejected, // an input failed its check; an error box said why
     Declined, // the user kept the existing target
-    Stopped,  // no entry would be marked as the executable file; an error box said why
+    Stopped,  // the tree cannot be stored as it is (a name the code page cannot hold, or no entry
+              // would be marked as the executable file); an error box said why
     Failed,   // an input/output error ended the writing; `error` holds its message
 };
 

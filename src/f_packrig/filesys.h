@@ -16,6 +16,9 @@ namespace fsys {
 struct IoError {
     std::string message;
     std::string path = {}; // the file that the failure concerns, when one does
+    // A tree that cannot be stored as it is, rather than a file operation that failed: reported
+    // as an error of its own, not as an input/output error.
+    bool refusal = false;
 };
 using IoResult = std::optional<IoError>; // empty on success
 
@@ -152,8 +155,11 @@ class DirListing {
 // every time zone and at every time of year.
 enum class TimeBase { Local, Utc };
 
-// Lists every entry of `directory` (ending in kPathDelimiter), or nothing when it cannot be read.
-std::unique_ptr<DirListing> StartListing(const std::string& directory, TimeBase times);
+// Lists every entry of `directory` (ending in kPathDelimiter) into `listing`, which stays empty
+// when the directory holds nothing. A directory that cannot be read is an error: the files in it
+// would be missing from the SFX file.
+IoResult StartListing(const std::string& directory, TimeBase times,
+                      std::unique_ptr<DirListing>& listing);
 
 // The files that `source` followed by `exeFile` names as Windows resolves such a path: "/" and
 // "\" both separate, "." and ".." are taken lexically, letters match in either case. On Windows

@@ -88,20 +88,26 @@ std::string StoredFormOf(const std::string& name) {
     return prutils::Utf8ToCodePage(name, prutils::TargetCodePage()).value_or(std::string());
 }
 
-// Fills `entry` for `name` in `directory`; false for what cannot be stored: special files,
-// dangling links, and links to directories (never followed, so a walk cannot loop or leave the
-// tree).
-bool Describe(const std::string& directory, const std::string& name, TimeBase times,
+// What the listing makes of a name.
+enum class Look {
+    Stored,  // a file or folder of the tree
+    LeftOut, // what cannot be stored, or a name gone since the folder was read
+    Failed,  // the name cannot be looked at (a folder without search permission): errno says why
+};
+
+// Fills `entry` for `name` in `directory`. Left out are special files, dangling links, and links
+// to directories (never followed, so a walk cannot loop or leave the tree).
+Look Describe(const std::string& directory, const std::string& name, TimeBase times,
               DirEntry& entry) {
     std::string path = directory + name;
     struct stat link {};
     if (lstat(path.c_str(), &link) != 0)
-        return false;
+        return errno == ENOENT ? Look::LeftOut : Look::Failed;
     struct stat st = link;
     if (S_ISLNK(link.st_mode) && (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)))
-        return false;
+        return Look::LeftOut;
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))
-        return false;
+        return Look::LeftOut;
     entry.name = name;
     entry.storedName = StoredFormOf(name);
     entry.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
@@ -111,7 +117,7 @@ bool Describe(const std::string& directory, const std::string& name, TimeBase ti
     entry.dosTime = DosDateTime(st.st_mtime, times);
     entry.identity =
         FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-    return true;
+    return Look::Stored;
 }
 
 // A snapshot of one directory, taken when the listing starts, as a Windows listing reports
@@ -478,10 +484,12 @@ void WithInterruptsHeld(const std::function<void()>& step) {
     step();
 }
 
-std::unique_ptr<DirListing> StartListing(const std::string& directory, TimeBase times) {
+IoResult StartListing(const std::string& directory, TimeBase times,
+                      std::unique_ptr<DirListing>& listing) {
+    listing.reset();
     DIR* dir = opendir(directory.c_str());
     if (!dir)
-        return nullptr;
+        return LastError();
     std::vector<std::string> names;
     while (struct dirent* d = readdir(dir)) {
         if (std::strcmp(d->d_name, ".") != 0 && std::strcmp(d->d_name, "..") != 0)
@@ -489,16 +497,23 @@ std::unique_ptr<DirListing> StartListing(const std::string& directory, TimeBase 
     }
     closedir(dir);
     if (names.empty())
-        return nullptr;
+        return {};
     SortInListingOrder(names);
     std::vector<DirEntry> entries;
     entries.reserve(names.size());
     for (const std::string& name : names) {
         DirEntry entry;
-        if (Describe(directory, name, times, entry))
+        Look look = Describe(directory, name, times, entry);
+        if (look == Look::Failed) {
+            IoError failed = LastError();
+            failed.path = directory + name;
+            return failed;
+        }
+        if (look == Look::Stored)
             entries.push_back(std::move(entry));
     }
-    return std::make_unique<PosixListing>(std::move(entries));
+    listing = std::make_unique<PosixListing>(std::move(entries));
+    return {};
 }
 
 std::vector<std::string> FindExeFile(const std::string& source, std::string_view exeFile) {
@@ -527,7 +542,9 @@ std::string UpperStored(std::string_view stored) {
 }
 
 size_t StoredCharacterCount(std::string_view stored) {
-    return stored.size(); // every target code page has one byte a character
+    if (prutils::TargetCodePage() == prutils::CodePage::Utf8)
+        return prutils::Utf16Length(stored);
+    return stored.size(); // the other code pages have one byte a character
 }
 
 bool RunsResourceTransfer() {

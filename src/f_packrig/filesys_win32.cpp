@@ -252,12 +252,20 @@ void WithInterruptsHeld(const std::function<void()>& step) {
     step();
 }
 
-std::unique_ptr<DirListing> StartListing(const std::string& directory, TimeBase times) {
+IoResult StartListing(const std::string& directory, TimeBase times,
+                      std::unique_ptr<DirListing>& listing) {
+    listing.reset();
     WIN32_FIND_DATAA first;
     HANDLE find = FindFirstFileA((directory + "*.*").c_str(), &first);
-    if (find == INVALID_HANDLE_VALUE)
-        return nullptr;
-    return std::make_unique<FindListing>(find, first, times);
+    if (find == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        // A folder without entries (not even "." and "..", as at a drive's root) is no failure.
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES)
+            return {};
+        return WindowsError(static_cast<int>(code));
+    }
+    listing = std::make_unique<FindListing>(find, first, times);
+    return {};
 }
 
 std::vector<std::string> FindExeFile(const std::string& source, std::string_view exeFile) {

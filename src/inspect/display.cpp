@@ -24,6 +24,8 @@ bool IsControl(char32_t c) {
 } // namespace
 
 std::string ShownStored(std::string_view stored) {
+    if (prutils::TargetCodePage() == prutils::CodePage::Utf8)
+        return ShownPath(stored);
     std::string out;
     for (char c : stored) {
         unsigned char byte = static_cast<unsigned char>(c);

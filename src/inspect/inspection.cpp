@@ -180,8 +180,20 @@ int64_t EntryOffset(const Inspection& out, size_t index) {
 void ExplainLocating(Inspection& out, const sfx::Outcome& r) {
     if (r.code != sfx::kBadFormat)
         NoteFault(out, Fault::System, 0, 0);
+    else if (out.imageEnd == 0)
+        NoteFault(out, Fault::NoImage, 0, 0);
     else
-        NoteFault(out, out.imageEnd == 0 ? Fault::NoImage : Fault::NoIdentifier, 0, out.imageEnd);
+        NoteFault(out, out.fileSize == out.imageEnd ? Fault::NoPayload : Fault::NoIdentifier, 0,
+                  out.imageEnd);
+}
+
+// Whether `id` is one that a builder writes: ten upper-case hexadecimal digits, the first two
+// perhaps the mark of UTF-8 names. The runtime module does not look at it, but a file whose
+// payload fails without one holds no payload at all.
+bool IsBuilderIdentifier(const std::string& id) {
+    auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
+    return id.size() == 10 && (id.starts_with("U8") || (hex(id[0]) && hex(id[1]))) &&
+           std::all_of(id.begin() + 2, id.end(), hex);
 }
 
 // Says which header the checking pass stopped at, walking the headers as it does.
@@ -299,6 +311,9 @@ Inspection Inspect(Source& source, Sink& sink, const std::string& folder, bool l
         ExplainLocating(out, r);
         return out;
     }
+    // Names are read, shown, checked and unpacked as UTF-8 when the identifier says so.
+    if (payload::NamesAreUtf8(run->archiveId))
+        prutils::SetTargetCodePage(prutils::CodePage::Utf8);
     if (StartsPacked(host, *run)) {
         InspectPacked(host, *run, out);
         return out;
@@ -306,6 +321,8 @@ Inspection Inspect(Source& source, Sink& sink, const std::string& folder, bool l
     r = sfx::CheckPayload(host, *run);
     if (SetVerdict(out, r, *run)) {
         ExplainCheckingPass(source, out, r);
+        if (r.code == sfx::kBadFormat && !IsBuilderIdentifier(out.id))
+            NoteFault(out, Fault::NoPayload, 0, out.imageEnd);
         if (!listAfterRefusal)
             return out;
     }
@@ -409,6 +426,8 @@ std::string FaultText(const Inspection& r) {
     case Fault::NoIdentifier:
         return end + ": no identifier behind the image, which ends at offset " +
                std::to_string(r.imageEnd);
+    case Fault::NoPayload:
+        return "no payload behind the image, which ends at offset " + std::to_string(r.imageEnd);
     case Fault::CutShort:
         return end + (r.faultEntry != 0 ? ": " + entry + " runs past the end of the file"
                                         : ": no terminator behind the last entry");

@@ -57,6 +57,7 @@ enum class Fault {
     None,
     NoImage,          // no PE image with section data
     NoIdentifier,     // the file ends before the identifier behind the image is complete
+    NoPayload,        // nothing behind the image, or nothing a builder writes: a plain program
     CutShort,         // an entry, or the terminator, is missing its bytes at the end of the file
     ImpossibleHeader, // a negative length or a name too long for any path
     NoData,           // no entry holds a data byte

@@ -27,7 +27,8 @@ const char kUsageText[] =
     "  --verify       check structure and checksums as the runtime module does\n"
     "  --extract DIR  unpack into DIR after a successful check\n"
     "  --codepage=N   the names are in Windows code page N, as the builder was told\n"
-    "                 (1250, 1251, 1252, 1253, 1254 or 1257; 1252 when not given)\n";
+    "                 (1250, 1251, 1252, 1253, 1254 or 1257; 1252 when not given);\n"
+    "                 a file built with --codepage=utf-8 is read in UTF-8\n";
 
 struct Options {
     enum class Mode { List, Json, Verify, Extract } mode = Mode::List;
@@ -47,7 +48,7 @@ bool TakeCodePage(int argc, char** argv, int& i) {
                      "packrig-inspect: --codepage=%.*s names no code page that names "
                      "can be stored in; use one of %s.\n",
                      static_cast<int>(value.size()), value.data(),
-                     prutils::CodePageNumbers().c_str());
+                     prutils::CodePageNames().c_str());
         return false;
     }
     prutils::SetTargetCodePage(*codePage);

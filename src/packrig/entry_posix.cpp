@@ -3,7 +3,6 @@
 
 #include "codepage.h"
 #include "long_options.h"
-#include "usage.h"
 #include "version.h"
 #include "window.h"
 
@@ -30,7 +29,7 @@ bool ApplyCodePageSwitch(const prutils::CommandLine& commandLine) {
     std::optional<prutils::CodePage> codePage = prutils::CodePageNamed(*value);
     if (!codePage) {
         std::cerr << "packrig: --codepage=" << *value << " names no code page that names can be "
-                  << "stored in; use one of " << prutils::CodePageNumbers() << ".\n";
+                  << "stored in; use one of " << prutils::CodePageNames() << ".\n";
         return false;
     }
     prutils::SetTargetCodePage(*codePage);
@@ -40,12 +39,32 @@ bool ApplyCodePageSwitch(const prutils::CommandLine& commandLine) {
 } // namespace
 
 void PrintUsage(std::ostream& out) {
-    for (const char* line : fcmdline::kUsageLines)
-        out << line << '\n';
+    out << "Usage:\n"
+           "packrig [-o] [-c] [-h] [-z] [--codepage=N] <sourcedir> <executablefile> <targetfile>\n"
+           "\n"
+           "Switches and options:\n"
+           "-o  automatically overwrite target file, if exists\n"
+           "-c  do not show message box when SFX module was created\n"
+           "-h  hide main form of the application (needed where there is no display)\n"
+           "-z  compress the files (one LZMA2 stream)\n"
+           "--codepage=N  Windows code page of the stored names: "
+        << prutils::CodePageNames()
+        << " (1252 when not given)\n"
+           "--help     show this text\n"
+           "--version  show the version\n"
+           "An option's value may also follow it as the next argument (--codepage 1251).\n"
+           "\n"
+           "Example:\n"
+           "packrig -h -o -c ./dist setup.exe ./out/setup-sfx.exe\n";
 }
 
 int RunEntry(int argc, char** argv, WindowMode windowMode, bool reportIgnored) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (std::optional<std::string> error = JoinOptionValues(args)) {
+        std::cerr << "packrig: " << *error << "\n\n";
+        PrintUsage();
+        return kExitRejected;
+    }
     switch (FindInfoRequest(args)) {
     case InfoRequest::Help:
         PrintUsage(std::cout);

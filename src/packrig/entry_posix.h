@@ -14,7 +14,8 @@ void PrintUsage(std::ostream& out = std::cerr);
 using WindowMode = int (*)(const prutils::CommandLine& commandLine, const StartupState& state,
                            char** argv);
 
-// The whole run of a Linux entry: --help or --version answered on standard output; otherwise,
+// The whole run of a Linux entry: an unknown "--" option, or one without its value, refused with
+// the usage on standard error (exit 2); --help or --version answered on standard output; otherwise,
 // with `reportIgnored`, one line on standard error for each argument that sets nothing; the
 // command line of this process (its own file as argument 0), everything up to the window (see
 // StartBuilder) with the usage printed after a headless start without three paths, then

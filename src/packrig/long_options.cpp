@@ -36,6 +36,24 @@ const LongOption* FindLongOption(std::string_view arg, std::span<const LongOptio
     return nullptr;
 }
 
+std::optional<std::string> JoinOptionValues(std::vector<std::string>& args) {
+    std::vector<std::string> joined;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (!arg.starts_with("--") || FindLongOption(arg) != nullptr) {
+            joined.push_back(arg);
+            continue;
+        }
+        if (arg.find('=') != std::string::npos || FindLongOption(arg + "=") == nullptr)
+            return "unknown option " + arg;
+        if (i + 1 == args.size())
+            return "option " + arg + " needs a value, as in " + arg + "=value";
+        joined.push_back(arg + "=" + args[++i]);
+    }
+    args = std::move(joined);
+    return std::nullopt;
+}
+
 InfoRequest FindInfoRequest(const std::vector<std::string>& args) {
     for (const std::string& arg : args) {
         const LongOption* option = FindLongOption(arg);

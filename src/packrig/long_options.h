@@ -3,6 +3,7 @@
 // it names on standard error so that a mistyped switch does not go unseen.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -26,6 +27,11 @@ inline constexpr LongOption kLongOptions[] = {
 // that takes a value needs "=" after its name; one that takes none must end at its name.
 const LongOption* FindLongOption(std::string_view arg,
                                  std::span<const LongOption> table = kLongOptions);
+
+// Joins each "--name value" of an option that takes a value into "--name=value", in place. An
+// unknown "--" option, or one that lacks its value, is refused: returns the error text, and
+// `args` is left as it was.
+std::optional<std::string> JoinOptionValues(std::vector<std::string>& args);
 
 enum class InfoRequest { None, Help, Version };
 

@@ -201,9 +201,41 @@ void AppendUtf16(std::u16string& out, char32_t c) {
     out += static_cast<char16_t>(0xDC00 | (c & 0x3FF));
 }
 
+// Bytes as UTF-8 with each malformed sequence's first byte replaced by U+FFFD.
+std::string ValidUtf8(std::string_view bytes) {
+    std::string out;
+    for (size_t i = 0; i < bytes.size();) {
+        size_t start = i;
+        std::optional<char32_t> c = NextCodePoint(bytes, i);
+        if (!c)
+            i = start + 1;
+        AppendUtf8(out, c.value_or(0xFFFD));
+    }
+    return out;
+}
+
+// The upper case of UTF-8 text character by character; malformed bytes stay as they are.
+std::string UpperUtf8(std::string_view utf8) {
+    std::string out;
+    for (size_t i = 0; i < utf8.size();) {
+        size_t start = i;
+        if (std::optional<char32_t> c = NextCodePoint(utf8, i)) {
+            AppendUtf8(out, UpperOf(*c));
+        } else {
+            i = start + 1;
+            out += utf8[start];
+        }
+    }
+    return out;
+}
+
 } // namespace
 
-std::optional<CodePage> CodePageNamed(std::string_view digits) {
+std::optional<CodePage> CodePageNamed(std::string_view text) {
+    if (text.size() == 5 && (text[0] | 0x20) == 'u' && (text[1] | 0x20) == 't' &&
+        (text[2] | 0x20) == 'f' && text.substr(3) == "-8")
+        return CodePage::Utf8;
+    std::string_view digits = text;
     int number = 0;
     for (char c : digits) {
         if (c < '0' || c > '9' || number > 9999)
@@ -222,6 +254,14 @@ std::string CodePageNumbers() {
     return text;
 }
 
+std::string CodePageNames() {
+    return CodePageNumbers() + ", " + CodePageName(CodePage::Utf8);
+}
+
+std::string CodePageName(CodePage cp) {
+    return cp == CodePage::Utf8 ? "utf-8" : std::to_string(static_cast<int>(cp));
+}
+
 void SetTargetCodePage(CodePage cp) {
     g_targetCodePage = cp;
 }
@@ -230,7 +270,23 @@ CodePage TargetCodePage() {
     return g_targetCodePage;
 }
 
+bool IsValidUtf8(std::string_view s) {
+    for (size_t i = 0; i < s.size();)
+        if (!NextCodePoint(s, i))
+            return false;
+    return true;
+}
+
+size_t Utf16Length(std::string_view utf8) {
+    size_t n = 0;
+    for (size_t i = 0; i < utf8.size();)
+        n += NextCodePoint(utf8, i).value_or(0) >= 0x10000 ? 2 : 1;
+    return n;
+}
+
 std::string ToUtf8(std::string_view bytes, CodePage cp) {
+    if (cp == CodePage::Utf8)
+        return ValidUtf8(bytes);
     const tables::CodePageTable& table = TableOf(cp);
     std::string out;
     out.reserve(bytes.size());
@@ -243,6 +299,8 @@ std::optional<std::string> Utf8ToCodePage(std::string_view utf8, CodePage cp) {
     std::optional<std::u32string> text = DecodeUtf8(utf8);
     if (!text)
         return std::nullopt;
+    if (cp == CodePage::Utf8)
+        return std::string(utf8);
     const tables::CodePageTable& table = TableOf(cp);
     std::string out;
     out.reserve(text->size());
@@ -256,6 +314,8 @@ std::optional<std::string> Utf8ToCodePage(std::string_view utf8, CodePage cp) {
 }
 
 std::string UpperInCodePage(std::string_view bytes, CodePage cp) {
+    if (cp == CodePage::Utf8)
+        return UpperUtf8(bytes);
     const tables::CodePageTable& table = TableOf(cp);
     std::string out(bytes);
     for (char& ch : out) {

@@ -69,12 +69,13 @@ void FilesHost::Progress() {
     RefreshProgressBar();
 }
 
-// Stored names are in the ANSI code page, converted as the ANSI calls convert them. The check
-// is made again on the converted name: it is what the system will take apart.
+// Stored names are in the ANSI code page, converted as the ANSI calls convert them, or in UTF-8
+// (invalid sequences refused). The check is made again on the converted name: it is what the
+// system will take apart.
 bool FilesHost::FullPath(const char* name, wchar_t* out) const {
     size_t dir = CopyText(out, kWidePathCap, workDir_);
     size_t n = TextLength(name);
-    size_t got = sys::Widen(CP_ACP, name, n, out + dir, kWidePathCap - dir);
+    size_t got = sys::Widen(codePage_, name, n, out + dir, kWidePathCap - dir);
     return n == 0 || (got > 0 && IsSafeEntryName(out + dir, got));
 }
 

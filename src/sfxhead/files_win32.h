@@ -37,8 +37,11 @@ class FilesHost {
     PathList& Unpacked() { return unpacked_; }
 
     // The folder (ending in "\") that stored names are joined to, and the code page they are
-    // stored in.
-    void SetWorkDir(const wchar_t* workDir) { CopyText(workDir_, kWideWorkDirCap, workDir); }
+    // stored in: the system's ANSI code page, or UTF-8 where the file is marked so.
+    void SetWorkDir(const wchar_t* workDir, UINT codePage) {
+        CopyText(workDir_, kWideWorkDirCap, workDir);
+        codePage_ = codePage;
+    }
     const wchar_t* WorkDir() const { return workDir_; }
     // `name` (a stored name, or one joined to an empty WorkDir) as a full UTF-16 path in `out`
     // (kWidePathCap units); false if it cannot be converted, or converted leaves the folder.
@@ -67,6 +70,7 @@ class FilesHost {
     HANDLE output_ = INVALID_HANDLE_VALUE;
     HANDLE held_ = INVALID_HANDLE_VALUE;
     int64_t size_ = 0;
+    UINT codePage_ = CP_ACP;
     PathList unpacked_;
     wchar_t workDir_[kWideWorkDirCap] = {};
     wchar_t path_[kWidePathCap] = {};       // the full path of the last call

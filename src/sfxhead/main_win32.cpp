@@ -152,15 +152,24 @@ void MakeWorkDir() {
     uint32_t code = CreateRunFolder(g_temp, id, g_run.archiveId.Length, g_workDir, kWideWorkDirCap);
     if (code != 0)
         FinishRun(g_workDir, code);
-    g_files.SetWorkDir(g_workDir);
+    g_files.SetWorkDir(g_workDir, payload::NamesAreUtf8(g_run.archiveId) ? CP_UTF8 : CP_ACP);
 }
 
 // The module's arguments as the started program's parameters, in process heap memory; null when
-// there is no memory for them.
+// there is no memory for them. The NT family gives the command line as the caller wrote it in
+// UTF-16; the 95 family only in the ANSI code page.
 wchar_t* Parameters() {
+    HANDLE heap = GetProcessHeap();
+    if (sys::HasWideCalls()) {
+        const wchar_t* commandLine = GetCommandLineW();
+        size_t cap = ParametersCapacity(commandLine);
+        auto* wide = static_cast<wchar_t*>(HeapAlloc(heap, 0, cap * sizeof(wchar_t)));
+        if (wide != nullptr)
+            BuildParameters(commandLine, wide, cap);
+        return wide;
+    }
     const char* commandLine = GetCommandLineA();
     size_t cap = ParametersCapacity(commandLine);
-    HANDLE heap = GetProcessHeap();
     auto* ansi = static_cast<char*>(HeapAlloc(heap, 0, cap));
     auto* wide = static_cast<wchar_t*>(HeapAlloc(heap, 0, cap * sizeof(wchar_t)));
     if (ansi == nullptr || wide == nullptr)

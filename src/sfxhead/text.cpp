@@ -104,78 +104,93 @@ void FormatSpaceDetail(const wchar_t* root, int64_t freeBytes, int64_t needed,
 
 namespace {
 
-bool IsSeparator(char c) {
-    return c != 0 && static_cast<unsigned char>(c) <= 0x20;
+template <class Char> bool IsBlank(Char c) {
+    return c == ' ' || c == '\t';
 }
 
-// Moves `p` to the start of the next argument, skipping separators and leading "" pairs. A lone
-// quote that ends the text opens nothing: it would otherwise hand on an empty argument.
-const char* SkipToArgument(const char* p) {
-    for (;;) {
-        while (IsSeparator(*p))
-            ++p;
-        if (p[0] == '"' && p[1] == '"')
-            p += 2;
-        else if (p[0] == '"' && p[1] == 0)
-            return p + 1;
-        else
-            return p;
-    }
-}
-
-// Hands each argument of `p` (its bytes without the quotes) to `emit`, one byte at a time,
-// calling `begin` before each; returns the position after the argument.
-template <class Begin, class Emit> const char* ReadArgument(const char* p, Begin begin, Emit emit) {
-    begin();
-    while (*p != 0 && !IsSeparator(*p)) {
-        if (*p == '"') {
-            ++p;
-            while (*p != 0 && *p != '"')
-                emit(*p++);
-            if (*p == '"')
-                ++p;
-        } else {
-            emit(*p++);
-        }
+// Moves past the program's own path: Windows reads it up to the first blank outside double
+// quotes, and a backslash there escapes nothing.
+template <class Char> const Char* SkipProgramPath(const Char* p) {
+    bool quoted = false;
+    for (; *p != 0 && (quoted || !IsBlank(*p)); ++p) {
+        if (*p == '"')
+            quoted = !quoted;
     }
     return p;
 }
 
-template <class Begin, class Emit, class End>
-void ForEachArgument(const char* commandLine, Begin begin, Emit emit, End end) {
-    const char* p = SkipToArgument(commandLine);
-    p = ReadArgument(
-        p, [] {}, [](char) {});
-    for (p = SkipToArgument(p); *p != 0; p = SkipToArgument(p)) {
-        p = ReadArgument(p, begin, emit);
-        end();
+// Writes every argument after the program path to `out`, as far as `cap` leaves room for it and
+// a closing zero, each as a blank and the argument in double quotes; returns the full length, so
+// that one pass serves both the capacity and the text.
+//
+// Arguments are read by the C runtime's rules: backslashes are literal unless a double quote
+// follows them, then they stand in pairs for one backslash, and an odd one makes the quote
+// literal; inside double quotes a doubled double quote stands for one. Written, backslashes stay as
+// they are unless a double quote follows them, the argument's own or the closing one; then they are
+// doubled, and the argument's own double quote gets one more backslash.
+template <class Char> size_t PutQuotedArguments(const Char* p, Char* out, size_t cap) {
+    size_t length = 0;
+    size_t backslashes = 0; // of the argument, not yet written
+    // Writes `n` backslashes and `c`.
+    auto put = [&](size_t n, Char c) {
+        for (size_t i = 0; i <= n; ++i, ++length) {
+            if (length + 1 < cap)
+                out[length] = i < n ? Char('\\') : c;
+        }
+    };
+    for (p = SkipProgramPath(p);;) {
+        while (IsBlank(*p))
+            ++p;
+        if (*p == 0)
+            break;
+        put(0, Char(' '));
+        put(0, Char('"'));
+        for (bool quoted = false;;) {
+            size_t n = 0;
+            while (p[n] == '\\')
+                ++n;
+            bool beforeQuote = p[n] == '"';
+            backslashes += beforeQuote ? n / 2 : n;
+            p += n;
+            Char literal = 0;
+            if (beforeQuote && n % 2 == 1) {
+                literal = *p++;
+            } else if (*p == 0 || (!quoted && IsBlank(*p))) {
+                break;
+            } else if (*p != '"') {
+                literal = *p++;
+            } else if (quoted && p[1] == '"') {
+                literal = *p;
+                p += 2;
+            } else {
+                quoted = !quoted;
+                ++p;
+                continue;
+            }
+            put(literal == '"' ? 2 * backslashes + 1 : backslashes, literal);
+            backslashes = 0;
+        }
+        put(2 * backslashes, Char('"'));
+        backslashes = 0;
     }
+    if (cap > 0)
+        out[length < cap ? length : cap - 1] = 0;
+    return length;
 }
 
 } // namespace
 
-size_t ParametersCapacity(const char* commandLine) {
-    size_t n = 1;
-    ForEachArgument(
-        commandLine, [&] { n += 2; }, [&](char) { ++n; }, [&] { ++n; });
-    return n;
+template <class Char> size_t ParametersCapacity(const Char* commandLine) {
+    return PutQuotedArguments<Char>(commandLine, nullptr, 0) + 1;
 }
 
-void BuildParameters(const char* commandLine, char* out, size_t cap) {
-    size_t len = 0;
-    auto put = [&](char c) {
-        if (len + 1 < cap)
-            out[len++] = c;
-    };
-    ForEachArgument(
-        commandLine,
-        [&] {
-            put(' ');
-            put('"');
-        },
-        put, [&] { put('"'); });
-    if (cap > 0)
-        out[len] = 0;
+template <class Char> void BuildParameters(const Char* commandLine, Char* out, size_t cap) {
+    PutQuotedArguments(commandLine, out, cap);
 }
+
+template size_t ParametersCapacity(const char*);
+template size_t ParametersCapacity(const wchar_t*);
+template void BuildParameters(const char*, char*, size_t);
+template void BuildParameters(const wchar_t*, wchar_t*, size_t);
 
 } // namespace sfx

@@ -59,11 +59,13 @@ void FormatSpaceDetail(const wchar_t* root, int64_t freeBytes, int64_t needed,
                        char decimalSeparator, wchar_t* out, size_t cap);
 
 // The arguments of `commandLine` after the program's own path, each as a blank and the argument
-// in double quotes. Blanks and control characters separate arguments, double quotes group and
-// are dropped, and leading pairs of double quotes are skipped, so an empty quoted argument
-// vanishes. `out` needs ParametersCapacity(commandLine) bytes.
-size_t ParametersCapacity(const char* commandLine);
-void BuildParameters(const char* commandLine, char* out, size_t cap);
+// in double quotes, escaped so that a program splitting its command line by the C runtime's rules
+// gets every argument back unchanged. The command line is split by the same rules: blanks and
+// tabs separate, double quotes group, backslashes escape only before a double quote, and a
+// doubled double quote inside a group stands for one. An empty argument is handed on as "".
+// `out` needs ParametersCapacity(commandLine) code units; both work on char and wchar_t texts.
+template <class Char> size_t ParametersCapacity(const Char* commandLine);
+template <class Char> void BuildParameters(const Char* commandLine, Char* out, size_t cap);
 
 // True if `c` ends a text without meaning: a control character, a blank or a full stop.
 inline bool IsTrailingNoise(char c) {

@@ -53,6 +53,18 @@ inline void MakeArchiveId(uint32_t r, ArchiveId& id) {
     }
 }
 
+// Names stored in UTF-8 instead of the Windows ANSI code page are marked by an identifier that
+// begins with "U8" in place of "00". A number below 0x7FFFFFFF never fills the first two digits,
+// so an identifier without the mark always begins with "00", and a runtime module that does not
+// know the mark uses the identifier as it always has: as part of a folder name.
+inline void MarkNamesUtf8(ArchiveId& id) {
+    id.Text[0] = 'U';
+    id.Text[1] = '8';
+}
+inline bool NamesAreUtf8(const ArchiveId& id) {
+    return id.Length == kArchiveIdTextLength && id.Text[0] == 'U' && id.Text[1] == '8';
+}
+
 // The identifier's number for a 64-bit hash of the payload: folded into 0 .. 0x7FFFFFFE, the
 // range of a drawn identifier.
 inline uint32_t IdentifierFromHash(uint64_t hash) {

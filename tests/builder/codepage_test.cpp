@@ -141,9 +141,27 @@ TEST(CodePage, NumbersNameTheSupportedCodePages) {
     for (CodePage cp : kAll)
         EXPECT_EQ(prutils::CodePageNamed(std::to_string(static_cast<int>(cp))), cp);
     EXPECT_EQ(prutils::CodePageNamed("01251"), CodePage::Windows1251);
-    for (const char* text : {"", "1255", "65001", "12a1", "-1251", "1251 ", "99999999999"})
+    EXPECT_EQ(prutils::CodePageNamed("utf-8"), CodePage::Utf8);
+    EXPECT_EQ(prutils::CodePageNamed("UTF-8"), CodePage::Utf8);
+    for (const char* text :
+         {"", "1255", "65001", "12a1", "-1251", "1251 ", "99999999999", "utf8", "utf-8 ", "utf-16"})
         EXPECT_FALSE(prutils::CodePageNamed(text)) << text;
     EXPECT_EQ(prutils::CodePageNumbers(), "1250, 1251, 1252, 1253, 1254, 1257");
+    EXPECT_EQ(prutils::CodePageNames(), "1250, 1251, 1252, 1253, 1254, 1257, utf-8");
+}
+
+// UTF-8 names stay as they are (decomposed ones too, as Windows keeps them), upper-case by
+// Unicode's rules, count as Windows counts UTF-16, and show malformed bytes as U+FFFD.
+TEST(CodePage, Utf8NamesStayAsGiven) {
+    const std::string decomposed = "e\xCC\x81", party = "party\xF0\x9F\x8E\x89";
+    for (const std::string& name : {std::string("\xE6\x97\xA5.txt"), decomposed, party})
+        EXPECT_EQ(prutils::Utf8ToCodePage(name, CodePage::Utf8), name);
+    EXPECT_FALSE(prutils::Utf8ToCodePage("a\xFF", CodePage::Utf8));
+    EXPECT_EQ(prutils::UpperInCodePage("\xC3\xA4\xD0\xB6x\xE6\x97\xA5\xFF", CodePage::Utf8),
+              "\xC3\x84\xD0\x96X\xE6\x97\xA5\xFF");
+    EXPECT_EQ(prutils::Utf16Length(party), 7u);
+    EXPECT_EQ(prutils::Utf16Length(decomposed), 2u);
+    EXPECT_EQ(prutils::ToUtf8("a\xFF" + party, CodePage::Utf8), "a\xEF\xBF\xBD" + party);
 }
 
 } // namespace

@@ -36,6 +36,32 @@ TEST(LongOptions, FirstInformationRequestWins) {
     EXPECT_EQ(FindInfoRequest({}), InfoRequest::None);
 }
 
+TEST(JoinOptionValues, JoinsValuesAndRefusesWhatItDoesNotKnow) {
+    struct Case {
+        Args args;
+        Args joined;
+        const char* error;
+    } cases[] = {
+        {{"--codepage", "1250", "src", "--CodePage", "x"},
+         {"--codepage=1250", "src", "--CodePage=x"},
+         nullptr},
+        {{"--codepage=1250", "--help", "-x", "--version"},
+         {"--codepage=1250", "--help", "-x", "--version"},
+         nullptr},
+        {{"--codepage", "--help"}, {"--codepage=--help"}, nullptr},
+        {{"src", "--compress"}, {}, "unknown option --compress"},
+        {{"--help=yes"}, {}, "unknown option --help=yes"},
+        {{"--"}, {}, "unknown option --"},
+        {{"-h", "--codepage"}, {}, "option --codepage needs a value, as in --codepage=value"},
+    };
+    for (Case& c : cases) {
+        Args args = c.args;
+        std::optional<std::string> error = packrig::JoinOptionValues(args);
+        EXPECT_EQ(error.value_or(""), c.error ? c.error : "") << testing::PrintToString(c.args);
+        EXPECT_EQ(args, c.error ? c.args : c.joined) << testing::PrintToString(c.args);
+    }
+}
+
 TEST(IgnoredArguments, UnknownSwitchesAndPathsAfterTheThird) {
     struct Case {
         Args args;

@@ -125,6 +125,8 @@ class Pipeline : public ::testing::Test {
         return std::string((std::istreambuf_iterator<char>(in)), {});
     }
 
+    std::string Identifier() { return Target().substr(kImage.size() + 1, 10); }
+
     // Reads back the payload that follows the fake image.
     std::vector<Entry> Entries() {
         std::string all = Target();
@@ -365,14 +367,24 @@ TEST(PipelineRules, SourceDateEpochValues) {
 }
 
 // Names in the target code page: stored in its bytes, composed first, compared for letter case
-// in it, and ordered as NTFS orders them.
+// in it, and ordered as NTFS orders them. In UTF-8 every name is stored as it is, and the
+// identifier carries the mark that says so.
 TEST_F(Pipeline, NamesFollowTheTargetCodePage) {
     Write("setup.exe", "MZ");
     Write("\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt", "Cyrillic"); // файл
-    EXPECT_EQ(Build().outcome, BuildOutcome::Failed);          // not in Windows-1252
-    ScopedCodePage cyrillic(prutils::CodePage::Windows1251);
+    EXPECT_EQ(Build().outcome, BuildOutcome::Stopped);         // not in Windows-1252
+    {
+        ScopedCodePage cyrillic(prutils::CodePage::Windows1251);
+        ASSERT_EQ(Build().outcome, BuildOutcome::Built);
+        EXPECT_EQ(Entries().at(1).name, "\xF4\xE0\xE9\xEB.txt");
+        EXPECT_EQ(Identifier().substr(0, 2), "00");
+    }
+    ScopedCodePage utf8(prutils::CodePage::Utf8);
+    Write("\xE6\x97\xA5.txt", "Japanese"); // 日.txt
     ASSERT_EQ(Build().outcome, BuildOutcome::Built);
-    EXPECT_EQ(Entries().at(1).name, "\xF4\xE0\xE9\xEB.txt");
+    EXPECT_EQ(Entries().at(1).name, "\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt");
+    EXPECT_EQ(Entries().at(2).name, "\xE6\x97\xA5.txt");
+    EXPECT_EQ(Identifier().substr(0, 2), "U8");
     Write("\xD0\xA4\xD0\x90\xD0\x99\xD0\x9B.TXT", "upper case"); // ФАЙЛ.TXT
     EXPECT_EQ(Build().outcome, BuildOutcome::Failed);
 }
@@ -440,8 +452,8 @@ TEST_F(Pipeline, FileThatDisappearsFailsWithItsMessage) {
 
 TEST_F(Pipeline, NamesWindowsCannotHoldFailTheBuild) {
     Write("setup.exe", "MZ");
-    for (std::string bad : {"a:b.txt", "trailing.", "trailing ", "CON.txt", "lpt1", "q?",
-                            "back\\slash", "\xD0\x96.txt"}) {
+    for (std::string bad :
+         {"a:b.txt", "trailing.", "trailing ", "CON.txt", "lpt1", "q?", "back\\slash"}) {
         Write(bad, "x");
         fpackrig::BuildResult result = Build();
         EXPECT_EQ(result.outcome, BuildOutcome::Failed) << bad;

@@ -19,6 +19,8 @@ PACKRIG = os.environ["PACKRIG"]
 WINDOW = os.path.join(os.path.dirname(PACKRIG), os.pardir, "libexec", "packrig", "packrig-window")
 SFXHEAD = os.path.join(os.environ["PACKRIG_SHIP_DIR"], "sfxhead.exe")
 MIB = 1048576
+SYNOPSIS = ("packrig [-o] [-c] [-h] [-z] [--codepage=N] <sourcedir> <executablefile> "
+            "<targetfile>")
 HINT = ("The executable file is named relative to the source directory, as in setup.exe or "
         "bin\\setup.exe.")
 
@@ -76,7 +78,7 @@ class BuilderTest(unittest.TestCase):
 
     def run_as_nobody(self):
         """Builds the tree as an unprivileged user into a target folder anyone may write."""
-        os.makedirs(os.path.dirname(self.target))
+        os.makedirs(os.path.dirname(self.target), exist_ok=True)
         os.chmod(os.path.dirname(self.target), 0o777)
         return run("-h", "-o", "-c", self.src, "setup.bat", self.target, user="nobody")
 
@@ -147,23 +149,60 @@ class PayloadTest(BuilderTest):
         self.assertIn(b"link-to-file.bat", names)
         self.assertFalse([n for n in names if n.startswith((b"loop", b"dangling", b"fifo"))])
 
-    def test_unreadable_subdirectory_is_left_out(self):
+    def test_unreadable_subdirectory_fails_naming_it(self):
+        # Its files would otherwise be missing without a word; the old target stays as it was.
+        # A folder that can be read but not searched lists names that cannot be looked at.
         make_tree(self.src)
-        os.chmod(os.path.join(self.src, "a", "b"), 0o000)
-        result = self.run_as_nobody()
-        self.assertEqual(result.returncode, 0, result.stderr)
-        names = [e.name for e in sfxfile.parse(self.target).entries]
-        self.assertNotIn(b"a\\b\\c\\deep.txt", names)
-        self.assertIn(b"a\\.dotdir\\inside.txt", names)
+        os.makedirs(os.path.dirname(self.target))
+        with open(self.target, "wb") as f:
+            f.write(b"old")
+        for mode, concerned in ((0o000, "a/b/"), (0o644, "a/b/c")):
+            os.chmod(os.path.join(self.src, "a", "b"), mode)
+            result = self.run_as_nobody()
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertEqual(result.stderr,
+                             "Application Error: Input/output error: File access denied\n"
+                             "The input/output error concerns %s/%s\n" % (self.src, concerned))
+            with open(self.target, "rb") as f:
+                self.assertEqual(f.read(), b"old")
 
-    def test_unrepresentable_name_fails_naming_the_file(self):
+    def test_unrepresentable_name_says_which_code_page_and_what_to_do(self):
         make_tree(self.src)
-        with open(os.path.join(self.src, "\u0416.txt"), "wb") as f:
+        path = os.path.join(self.src, "\u0416.txt")
+        with open(path, "wb") as f:
             f.write(b"zhe")
+        os.makedirs(os.path.dirname(self.target))
+        with open(self.target, "wb") as f:
+            f.write(b"old")
         result = run("-h", "-o", "-c", self.src, "setup.bat", self.target)
         self.assertEqual(result.returncode, 1)
-        self.assertIn("Application Error", result.stderr)
-        self.assertIn("\u0416.txt", result.stderr)
+        self.assertEqual(result.stderr,
+                         "Error: Name cannot be stored in Windows code page 1252\n\n%s\n\n"
+                         "Name the code page of the systems that the SFX file is for with "
+                         "--codepage=N (1250, 1251, 1252, 1253, 1254, 1257), or store "
+                         "every name as it is with --codepage=utf-8.\n" % path)
+        with open(self.target, "rb") as f:
+            self.assertEqual(f.read(), b"old")
+
+    def test_utf8_names_round_trip_through_inspect(self):
+        files = make_tree(self.src)
+        for rel in ("\u65e5\u672c\u8a9e.txt", "party\U0001f389.txt", "d\u00e9j\u00e0/\u0416.txt"):
+            files[rel] = rel.encode()
+            os.makedirs(os.path.dirname(os.path.join(self.src, rel)), exist_ok=True)
+            with open(os.path.join(self.src, rel), "wb") as f:
+                f.write(files[rel])
+        result = run("-h", "-o", "-c", "--codepage", "UTF-8", self.src, "setup.bat", self.target)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        parsed = sfxfile.parse(self.target)
+        self.assertRegex(parsed.identifier.decode("ascii"), r"^U8[0-7][0-9A-F]{7}$")
+        self.assertIn("party\U0001f389.txt".encode(), [e.name for e in parsed.entries])
+        out = os.path.join(self.dir, "extracted")
+        result = subprocess.run([os.environ["PACKRIG_INSPECT"], "--extract", out, self.target],
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for rel, data in files.items():
+            with open(os.path.join(out, rel), "rb") as f:
+                self.assertEqual(f.read(), data, rel)
 
     def test_windows_1252_names_are_stored_in_that_code_page(self):
         make_tree(self.src)
@@ -188,12 +227,12 @@ class PayloadTest(BuilderTest):
                 self.assertIn((name + ".txt").encode("cp%d" % number), names)
                 os.remove(path)
         os.remove(self.target)
-        for value in ("1255", "", "utf-8", "65001", "1251x"):
+        for value in ("1255", "", "utf8", "65001", "1251x"):
             with self.subTest(value=value):
                 result = run("-h", "-o", "-c", "--codepage=" + value, self.src, "setup.bat",
                              self.target)
                 self.assertEqual(result.returncode, 2)
-                self.assertIn("1250, 1251, 1252, 1253, 1254, 1257", result.stderr)
+                self.assertIn("1250, 1251, 1252, 1253, 1254, 1257, utf-8", result.stderr)
                 self.assertFalse(os.path.exists(self.target))
 
 
@@ -359,7 +398,9 @@ class CommandLineTest(BuilderTest):
                           ("a//b/c/deep.txt", deep), ("a./b/c/deep.txt. ", deep),
                           ("../src/setup.bat", b"setup.bat"), ("/setup.bat", b"setup.bat")):
             result = run("-h", "-o", "-c", self.src, exe, self.target)
-            self.assertEqual((result.returncode, result.stderr), (0, ""), exe)
+            self.assertEqual(result.returncode, 0, exe)
+            # A text file is no program: only the warning about it is said.
+            self.assertEqual(result.stderr == "", name == b"setup.bat", result.stderr)
             marked = [e.name for e in sfxfile.parse(self.target).entries if e.is_exe]
             self.assertEqual(marked, [name], exe)
         os.remove(self.target)
@@ -373,16 +414,18 @@ class CommandLineTest(BuilderTest):
                   "must lie inside the source directory\n\n%s/../outside.bat\n" % self.src)]
         for exe, text in cases:
             result = run("-h", "-o", "-c", self.src, exe, self.target)
-            self.assertEqual((result.returncode, result.stderr), (1, text), exe)
+            self.assertEqual(result.returncode, 1, exe)
+            self.assertTrue(result.stderr.endswith(text), result.stderr)
             self.assertFalse(os.path.exists(self.target), exe)
             self.assertEqual(os.listdir(os.path.dirname(self.target)), [], exe)
 
     def test_switches_anywhere_and_ignored_arguments_named(self):
         cases = [
             ([self.src, "-c", "setup.bat", "-o", self.target, "fourth", "-h"], ["fourth"]),
-            (["-x", "-h", "--overwrite", self.src, "-oc", "setup.bat", "-", self.target, "--o",
-              "extra", "-C", "--Help=no", "-O"],
-             ["-x", "--overwrite", "-oc", "-", "--o", "extra", "--Help=no"]),
+            (["-x", "-h", self.src, "-oc", "setup.bat", "-", self.target, "extra", "-C", "-O"],
+             ["-x", "-oc", "-", "extra"]),
+            (["-h", "-o", "-c", "--codepage", "1250", self.src, "setup.bat", "--CODEPAGE", "1252",
+              self.target], []),
         ]
         for args, ignored in cases:
             result = run(*args)
@@ -391,13 +434,41 @@ class CommandLineTest(BuilderTest):
             self.assertTrue(os.path.exists(self.target))
             os.remove(self.target)
 
+    def test_an_executable_file_that_cannot_start_is_warned_about(self):
+        cases = [("empty.exe", b"", "is empty"),
+                 ("a.txt", b"text", "is no Windows program"),
+                 ("fake.exe", b"ZM\0\0", "is no Windows program"),
+                 ("real.exe", b"MZ\x90\0", None), ("go.cmd", b"@echo off", None),
+                 ("pkg.MSI", b"\xD0\xCF", None)]
+        for name, content, why in cases:
+            with open(os.path.join(self.src, name), "wb") as f:
+                f.write(content)
+            result = run("-h", "-o", "-c", self.src, name, self.target)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            warning = ("packrig: warning: the executable file %s" % why) if why else ""
+            self.assertTrue(result.stderr.startswith(warning), result.stderr)
+            self.assertEqual("exits with -1" in result.stderr, why is not None, result.stderr)
+
+    def test_unknown_options_and_missing_values_are_refused(self):
+        cases = [(["--compress"], "unknown option --compress"),
+                 (["--codepage"], "option --codepage needs a value, as in --codepage=value")]
+        for extra, text in cases:
+            result = run("-h", "-o", "-c", self.src, "setup.bat", self.target, *extra)
+            self.assertEqual(result.returncode, 2, extra)
+            self.assertEqual(result.stdout, "", extra)
+            self.assertTrue(result.stderr.startswith("packrig: %s\n\nUsage:\n" % text),
+                            result.stderr)
+            self.assertFalse(os.path.exists(self.target), extra)
+
     def test_help_and_version_answer_on_stdout_without_the_window(self):
         with open(os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "CMakeLists.txt")) as f:
             version = re.search(r"project\(packrig VERSION ([0-9.]+)", f.read()).group(1)
         # The usage text is the one that a headless start without paths shows.
         usage = run("-h").stderr
-        self.assertIn("\npackrig [-o] [-c] [-h] <sourcedir> <executablefile> <targetfile>\n",
-                      usage)
+        self.assertIn("\n%s\n" % SYNOPSIS, usage)
+        for switch in ("-o", "-c", "-h", "-z", "--codepage=N", "--help", "--version"):
+            self.assertIn("\n%s " % switch, usage)
+        self.assertIn("\npackrig -h ", usage)
         no_display = {k: v for k, v in os.environ.items()
                       if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
         # A display that does not exist: starting the window would fail or hang.
@@ -420,8 +491,7 @@ class CommandLineTest(BuilderTest):
         for args in (["-h"], ["-h", self.src], ["-h", self.src, "setup.bat"]):
             result = run(*args)
             self.assertEqual(result.returncode, 2)
-            self.assertIn("packrig [-o] [-c] [-h] <sourcedir> <executablefile> <targetfile>",
-                          result.stderr)
+            self.assertIn(SYNOPSIS, result.stderr)
 
     def test_window_mode_without_a_display_explains_and_fails(self):
         env = {k: v for k, v in os.environ.items()
@@ -431,8 +501,7 @@ class CommandLineTest(BuilderTest):
                                     stdin=subprocess.DEVNULL, timeout=60)
             self.assertGreater(result.returncode, 0, result.stderr)  # an exit code, no signal
             self.assertIn("-h", result.stderr.splitlines()[0])
-            self.assertIn("packrig [-o] [-c] [-h] <sourcedir> <executablefile> <targetfile>",
-                          result.stderr)
+            self.assertIn(SYNOPSIS, result.stderr)
             self.assertFalse(os.path.exists(self.target))
 
     @unittest.skipUnless(os.path.exists(WINDOW), "this build has no window program")

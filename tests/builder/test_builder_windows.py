@@ -14,7 +14,8 @@ import unittest
 sys.path.insert(0, os.path.join(os.environ["PACKRIG_SOURCE_DIR"], "tests", "tools"))
 import deflate_tree  # noqa: E402
 import sfxfile  # noqa: E402
-from wineharness import start_wine_quietly, windows_path  # noqa: E402,F401
+from wineharness import (as_second_user, second_user_reads, start_wine_quietly,  # noqa: E402,F401
+                         windows_path)
 from test_builder_linux import make_tree  # noqa: E402
 
 WINE = os.environ.get("WINE", "wine")
@@ -241,6 +242,33 @@ class WindowsBuilderTest(TreeFixture):
             self.assertEqual(result.returncode, 1, result.stderr)
         finally:
             subprocess.run(["umount", mount])
+
+
+    @unittest.skipUnless(os.geteuid() == 0, "needs root to run the builder as another user")
+    def test_unreadable_folder_fails_naming_it(self):
+        # As root wine reads every folder: the build runs as nobody, in a prefix of its own.
+        home = tempfile.mkdtemp(prefix="packrig-nobody-")
+        self.addCleanup(shutil.rmtree, home, ignore_errors=True)
+        os.chmod(home, 0o755)
+        shutil.copy(PACKRIG_EXE, home)
+        src = os.path.join(home, "src")
+        shutil.copytree(self.src, src)
+        os.makedirs(os.path.join(home, "out"))
+        subprocess.run(["chown", "-R", "nobody:nogroup", home], check=True)
+        if not second_user_reads(os.path.join(home, "packrig.exe")):
+            self.skipTest("nobody cannot reach a temporary folder here")
+        os.chmod(os.path.join(src, "a", "b"), 0o000)
+        env = dict(os.environ, HOME=home, WINEPREFIX=os.path.join(home, "prefix"))
+        env.pop("DISPLAY", None)
+        target = os.path.join(home, "out", "sfx.exe")
+        result = subprocess.run(as_second_user() + [
+            WINE, os.path.join(home, "packrig.exe"), "-h", "-o", "-c", windows_path(src),
+            "setup.bat", windows_path(target)], env=env, capture_output=True, timeout=300)
+        subprocess.run(as_second_user() + ["wineserver", "-k"], env=env)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        folder = windows_path(os.path.join(src, "a", "b")) + "\\"
+        self.assertIn(b"The input/output error concerns " + folder.encode(), result.stderr)
+        self.assertFalse(os.path.exists(target))
 
 
 class SameRulesTest(TreeFixture):

@@ -222,6 +222,10 @@ TEST(VerdictTest, RefusalsSayWhichEntryAndWhy) {
         std::string file, reason;
     } cases[] = {
         {"MZ", "t.exe " + bad + "no PE image with section data"},
+        {ArchiveBuilder().ImageOnly(),
+         "t.exe " + bad + "no payload behind the image, which ends at offset 1024"},
+        {ArchiveBuilder().ImageOnly() + std::string(64, '\xFF'),
+         "t.exe " + bad + "no payload behind the image, which ends at offset 1024"},
         {ArchiveBuilder().ImageOnly() + "12345", "t.exe " + bad +
                                                      "cut short at offset 1029: no identifier "
                                                      "behind the image, which ends at offset 1024"},

@@ -150,7 +150,7 @@ class CmakeAppTest(unittest.TestCase):
     def test_3b_a_changed_epoch_packs_again_without_a_change_of_the_tree(self):
         self.build()
         self.assertFalse(self.build())
-        # The README's "Reproduce it" line on a tree already built.
+        # The README's CMake line under "Reproducing" on a tree already built.
         self.assertTrue(self.build(SOURCE_DATE_EPOCH="1700000000"))
         with open(self.sfx, "rb") as f:
             first = f.read()

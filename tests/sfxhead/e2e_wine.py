@@ -64,7 +64,18 @@ def read_record(path):
             name, attr = line[5:].rsplit(" attr=", 1)
             files[name] = int(attr, 16)
     return {"cmdline": lines[0][8:], "cwd": lines[1][4:], "files": files,
-            "args": [l[4:] for l in lines[3:] if l.startswith("arg=")]}
+            "args": [l[4:] for l in lines[3:] if l.startswith("arg=")],
+            "wargs": [l[5:].encode("latin-1").decode("utf-8")
+                      for l in lines[3:] if l.startswith("warg=")]}
+
+
+def write_tree(root, files):
+    """Writes {relative name with "/": bytes} below `root`."""
+    for rel, data in files.items():
+        path = os.path.join(root, *rel.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
 
 
 def pending_deletions():
@@ -111,9 +122,26 @@ class LaunchTest(SfxTestCase):
                          env=wine_env(PACKRIG_RECORD=windows_path(self.record)))
         self.assertEqual(result.returncode, 3, result.stdout)
         rec = read_record(self.record)
-        self.assertTrue(rec["cmdline"].endswith(' "/S" "C:\\My Files"'), rec["cmdline"])
-        self.assertEqual(rec["args"], ["/S", "C:\\My Files"])
+        self.assertTrue(rec["cmdline"].endswith(' "/S" "C:\\My Files" ""'), rec["cmdline"])
+        self.assertEqual(rec["args"], ["/S", "C:\\My Files", ""])
         self.assertTrue(rec["cwd"].rstrip("\\").endswith("\\~sfx" + ID), rec["cwd"])
+
+    def test_every_argument_arrives_intact(self):
+        path = self.write(self.recorder_entries(exit_code=0))
+        env = wine_env(PACKRIG_RECORD=windows_path(self.record))
+        for args in (["two words", 'say "hi"', "back\\slash\\", "", "\u00e9", "\u65e5\u672c"],
+                     ['/D="C:\\Program Files\\App\\"', "/S", "C:\\Program Files\\App\\"],
+                     ["tab\there", '\\"', '\\\\"x', "\\\\server\\share\\\\", '""', " "],
+                     []):
+            with self.subTest(args=args):
+                if os.path.exists(self.record):
+                    os.remove(self.record)
+                result = run_sfx(path, *args, env=env)
+                self.assertEqual(result.returncode, 0, result.stdout)
+                rec = read_record(self.record)
+                self.assertEqual(rec["wargs"], args)
+                if all(arg.isascii() for arg in args):
+                    self.assertEqual(rec["args"], args)
 
     def test_batch_file_as_program(self):
         out = windows_path(os.path.join(self.dir, "bat.txt"))
@@ -245,12 +273,9 @@ class BuilderTest(SfxTestCase):
                  "Docs/Readme.txt": b"read me\r\n", "Docs/Deep/big.bin": os.urandom(2_100_000),
                  "empty.dat": b"", "locked.txt": b"read only"}
         stamp = time.mktime((2022, 6, 7, 8, 9, 10, 0, 0, 0)) - time.timezone
-        for rel, data in files.items():
-            path = os.path.join(src, *rel.split("/"))
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "wb") as f:
-                f.write(data)
-            os.utime(path, (stamp, stamp))
+        write_tree(src, files)
+        for rel in files:
+            os.utime(os.path.join(src, *rel.split("/")), (stamp, stamp))
         os.chmod(os.path.join(src, "locked.txt"), 0o444)
         target = os.path.join(self.dir, "packed.exe")
         build = subprocess.run([os.environ["PACKRIG_TESTHEAD"], "-h", "-o", "-c", src,
@@ -271,6 +296,26 @@ class BuilderTest(SfxTestCase):
         self.assertEqual(set(attrs), {rel.replace("/", "\\") for rel in files})
         self.assertTrue(attrs["locked.txt"] & 0x01)
         self.assertFalse(attrs["Docs\\Readme.txt"] & 0x01)
+
+    def test_utf8_names_unpack_under_their_own_names(self):
+        src = os.path.join(self.dir, "src")
+        files = {"bin/argrecorder.exe": helper("argrecorder.exe"), "bin/exitcode.txt": b"0",
+                 "\u65e5\u672c\u8a9e.txt": b"ja", "party\U0001f389.txt": b"emoji",
+                 "d\u00e9j\u00e0/\u0416.txt": b"zhe"}
+        write_tree(src, files)
+        target = os.path.join(self.dir, "utf8.exe")
+        build = subprocess.run([os.environ["PACKRIG_TESTHEAD"], "-h", "-o", "-c",
+                                "--codepage=utf-8", src, "bin\\argrecorder.exe", target],
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+        self.assertEqual(build.returncode, 0, build.stdout)
+        identifier = sfxfile.parse(target).identifier.decode()
+        self.assertTrue(identifier.startswith("U8"), identifier)
+        shutil.rmtree(work_dir(identifier), ignore_errors=True)
+        result = run_sfx(target, env=wine_env(PACKRIG_RECORD=windows_path(self.record)))
+        self.assertEqual(result.returncode, 0, result.stdout)
+        for rel, data in files.items():
+            with open(os.path.join(work_dir(identifier), *rel.split("/")), "rb") as f:
+                self.assertEqual(f.read(), data, rel)
 
 
 class RefusalTest(SfxTestCase):

@@ -73,29 +73,49 @@ TEST(ComposeReport, CutsWhatDoesNotFit) {
     EXPECT_STREQ(out, "a very ");
 }
 
-std::string Parameters(const char* commandLine) {
-    std::vector<char> out(sfx::ParametersCapacity(commandLine));
-    sfx::BuildParameters(commandLine, out.data(), out.size());
-    EXPECT_EQ(std::string(out.data()).size() + 1, out.size()) << commandLine;
-    return out.data();
+template <class Char> std::basic_string<Char> Parameters(const std::basic_string<Char>& line) {
+    std::vector<Char> out(sfx::ParametersCapacity(line.c_str()));
+    sfx::BuildParameters(line.c_str(), out.data(), out.size());
+    std::basic_string<Char> text(out.data());
+    EXPECT_EQ(text.size() + 1, out.size());
+    return text;
 }
 
-TEST(BuildParameters, QuotesEveryArgumentAfterTheProgramPath) {
-    EXPECT_EQ(Parameters("\"C:\\out\\setup sfx.exe\""), "");
-    EXPECT_EQ(Parameters("sfx.exe a b"), " \"a\" \"b\"");
-    EXPECT_EQ(Parameters("sfx.exe /S \"C:\\My Files\""), " \"/S\" \"C:\\My Files\"");
-    EXPECT_EQ(Parameters("sfx.exe\t  x\x01y  "), " \"x\" \"y\"");
+std::wstring Widen(const std::string& ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
 }
 
-TEST(BuildParameters, DropsQuotesAndSkipsEmptyQuotedArguments) {
-    EXPECT_EQ(Parameters("sfx.exe \"\" b"), " \"b\"");
-    EXPECT_EQ(Parameters("sfx.exe \"\"abc"), " \"abc\"");
-    EXPECT_EQ(Parameters("sfx.exe ab\"c d\"e"), " \"abc de\"");
-    EXPECT_EQ(Parameters("sfx.exe \"unterminated arg"), " \"unterminated arg\"");
-    // A lone quote at the very end opens no argument: nothing empty is handed on.
-    EXPECT_EQ(Parameters("sfx.exe a \""), " \"a\"");
-    EXPECT_EQ(Parameters("sfx.exe \"\"\""), "");
-    EXPECT_EQ(Parameters("sfx.exe C:\\dir\\ \\\"x"), " \"C:\\dir\\\" \"\\x\"");
+// Each row: a command line, and the Parameters that hand on the same arguments, as the C runtime
+// splits both. Parameters read back as a command line must give themselves again.
+TEST(BuildParameters, HandsOnEveryArgumentIntact) {
+    const struct {
+        const char* line;
+        const char* parameters;
+    } rows[] = {
+        {R"("C:\out\setup sfx.exe")", ""},
+        {R"("C:\out\setup sfx.exe"x y)", R"( "y")"},
+        {"sfx.exe a b", R"( "a" "b")"},
+        {R"(sfx.exe /S "C:\My Files")", R"( "/S" "C:\My Files")"},
+        {"sfx.exe\t  x\ty  \t", R"( "x" "y")"},
+        {"sfx.exe x\x01y\n", " \"x\x01y\n\""},
+        {R"(sfx.exe "" b "")", R"( "" "b" "")"},
+        {R"(sfx.exe a ")", R"( "a" "")"},
+        {R"(sfx.exe ab"c d"e)", R"( "abc de")"},
+        {R"(sfx.exe "say \"hi\"")", R"( "say \"hi\"")"},
+        {R"(sfx.exe "a""b" "c""")", R"( "a\"b" "c\"")"},
+        {R"(sfx.exe back\slash\ \\server\share)", R"( "back\slash\\" "\\server\share")"},
+        {R"(sfx.exe /D="C:\Program Files\App\\" /S)", R"( "/D=C:\Program Files\App\\" "/S")"},
+        {R"(sfx.exe /D="C:\App\" /S)", R"( "/D=C:\App\" /S")"},
+        {R"(sfx.exe a\\\"b a\\"b c")", R"( "a\\\"b" "a\b c")"},
+    };
+    for (const auto& row : rows) {
+        std::string parameters = Parameters<char>(row.line);
+        EXPECT_EQ(parameters, row.parameters) << row.line;
+        EXPECT_EQ(Parameters<char>("sfx.exe" + parameters), parameters) << row.line;
+        EXPECT_EQ(Parameters<wchar_t>(Widen(row.line)), Widen(row.parameters)) << row.line;
+    }
+    EXPECT_EQ(Parameters<wchar_t>(L"sfx.exe \u00E9 \"\u65E5\u672C \u8A9E\""),
+              L" \"\u00E9\" \"\u65E5\u672C \u8A9E\"");
 }
 
 TEST(BuildParameters, NeverWritesPastItsBuffer) {

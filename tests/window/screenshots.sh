@@ -1,7 +1,8 @@
 #!/bin/sh
 # Screenshots of the main window, the help window and the about box as PNG files, for people to
 # look at: build/screenshots/main.png, help.png and about.png. Run from the source tree after a
-# build; uses the build tree's wine prefix.
+# build of the tests (the target packrig_tests, which makes the Windows test helpers); uses the
+# build tree's wine prefix.
 set -e
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../../build}

@@ -2,7 +2,7 @@
 # Screenshots of the Linux builder's Qt windows (main window, help window, about box) under Xvfb,
 # beside those of the Windows builder under wine: build/screenshots/qt-*.png, and the pairs
 # side by side in compare-*.png (Windows left, Linux right). Run from the source tree after a
-# build; NO_WINE=1 skips the Windows half.
+# build of the tests (the target packrig_tests); NO_WINE=1 skips the Windows half.
 set -e
 here=$(cd "$(dirname "$0")" && pwd)
 

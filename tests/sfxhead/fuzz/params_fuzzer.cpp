@@ -1,13 +1,13 @@
 // Fuzz target of the runtime module's argument handling: the Parameters it hands to the started
-// program fill exactly the capacity it asked for, consist only of quoted non-empty arguments,
-// and carry the same arguments as the builder's splitter finds in the same command line.
+// program fill exactly the capacity it asked for, consist only of quoted arguments, and read back
+// as a command line they give themselves again, so the started program splits out the same
+// arguments as the module did.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "cmdline.h"
 #include "text.h"
 
 namespace {
@@ -17,20 +17,27 @@ namespace {
     std::abort();
 }
 
-// Splits Parameters (" \"a\" \"b\"") back into its arguments.
-std::vector<std::string> SplitParameters(const std::string& text) {
-    std::vector<std::string> args;
+std::string Parameters(const std::string& line) {
+    std::vector<char> out(sfx::ParametersCapacity(line.c_str()));
+    sfx::BuildParameters(line.c_str(), out.data(), out.size());
+    return out.data();
+}
+
+// Whether Parameters are a sequence of blank, double quote, argument, double quote, with every
+// double quote inside an argument escaped.
+bool AllQuoted(const std::string& text) {
     size_t i = 0;
     while (i < text.size()) {
         if (text.compare(i, 2, " \"") != 0)
-            Fail("argument not introduced by a blank and a quote");
-        size_t close = text.find('"', i + 2);
-        if (close == std::string::npos)
-            Fail("unclosed quote");
-        args.push_back(text.substr(i + 2, close - i - 2));
-        i = close + 1;
+            return false;
+        i += 2;
+        while (i < text.size() && text[i] != '"')
+            i += text[i] == '\\' ? 2 : 1;
+        if (i >= text.size())
+            return false;
+        ++i;
     }
-    return args;
+    return true;
 }
 
 } // namespace
@@ -49,16 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (out[cap] != 'X')
         Fail("written beyond the capacity");
 
-    std::vector<std::string> args = SplitParameters(parameters);
-    for (const std::string& arg : args) {
-        if (arg.empty())
-            Fail("empty argument");
-    }
-    std::vector<std::string> split = prutils::SplitCommandLine(line);
-    if (!split.empty())
-        split.erase(split.begin());
-    if (split != args)
-        Fail("runtime module and builder split differently");
+    if (!AllQuoted(parameters))
+        Fail("an argument not quoted");
+    if (Parameters("sfx.exe" + parameters) != parameters)
+        Fail("Parameters split into other arguments");
 
     // A buffer that is too small cuts the text but stays terminated inside it.
     if (cap > 1) {

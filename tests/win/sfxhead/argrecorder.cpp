@@ -1,8 +1,11 @@
 // Test helper started by an SFX file: records its command line, its arguments as the C runtime
-// splits them, its working folder and every file below it with its attributes, one per line, into
-// the file named by PACKRIG_RECORD (or record.txt in its working folder), then exits with the code
-// in PACKRIG_EXIT_CODE, or the number in exitcode.txt beside it, or 0.
+// splits them, the same from the wide command line in UTF-8, its working folder and every file
+// below it with its attributes, one per line, into the file named by PACKRIG_RECORD (or record.txt
+// in its working folder), then exits with the code in PACKRIG_EXIT_CODE, or the number in
+// exitcode.txt beside it, or 0.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -53,6 +56,21 @@ void ListFiles(FILE* out, const char* folder, const char* relative) {
     FindClose(listing);
 }
 
+// Writes the arguments of the wide command line, as CommandLineToArgvW splits it, in UTF-8 as
+// "warg=<argument>", so that names outside the ANSI code page can be compared too.
+void ListWideArguments(FILE* out) {
+    int count = 0;
+    LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (args == nullptr)
+        return;
+    for (int i = 1; i < count; ++i) {
+        char utf8[4096];
+        int n = WideCharToMultiByte(CP_UTF8, 0, args[i], -1, utf8, sizeof utf8, nullptr, nullptr);
+        fprintf(out, "warg=%s\n", n > 0 ? utf8 : "?");
+    }
+    LocalFree(args);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -68,6 +86,7 @@ int main(int argc, char** argv) {
     fprintf(out, "argc=%d\n", argc - 1);
     for (int i = 1; i < argc; ++i)
         fprintf(out, "arg=%s\n", argv[i]);
+    ListWideArguments(out);
     strcat(cwd, "\\");
     ListFiles(out, cwd, "");
     fclose(out);
