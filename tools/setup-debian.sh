@@ -84,11 +84,32 @@ built_for_all_hosts() {
     done
 }
 
+# The upstream part of the Debian version $1: no epoch, no Debian revision.
+upstream_of() {
+    echo "$1" | sed 's/^[0-9]*://; s/-[^-]*$//'
+}
+
 # Unpacks the source package $1 at version $2 into the folder $3 of a new scratch folder, whose
-# path it sets in $work.
+# path it sets in $work. A mirror may list a security update's source without serving it; then
+# another revision of the same upstream version serves (Debian's updates patch other parts of
+# these packages than the library code built here). Each candidate is tried once, then the exact
+# version again with the usual pauses, for a connection that dropped.
 fetch_source() {
     add_source_lists
     work=$(mktemp -d)
+    upstream=$(upstream_of "$2")
+    candidates="$2 $(apt-cache showsrc "$1" 2>/dev/null | sed -n 's/^Version: //p' | sort -ru |
+        while read -r v; do
+            if [ "$(upstream_of "$v")" = "$upstream" ] && [ "$v" != "$2" ]; then echo "$v"; fi
+        done)"
+    for version in $candidates; do
+        if (cd "$work" && apt-get -o Acquire::Retries=3 source -qq --download-only "$1=$version"); then
+            [ "$version" = "$2" ] || echo "setup-debian: $1 $2 cannot be fetched; built from $version" >&2
+            (cd "$work" && dpkg-source -x --no-check ./*.dsc "$3" >/dev/null)
+            return
+        fi
+        rm -rf "${work:?}"/*
+    done
     (cd "$work" && apt_get source -qq --download-only "$1=$2" &&
         dpkg-source -x --no-check ./*.dsc "$3" >/dev/null)
 }
