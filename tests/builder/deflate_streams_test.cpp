@@ -52,7 +52,7 @@ std::string Deflate(const std::string& data, int level, int windowBits, int memL
     return out;
 }
 
-void PutLe(std::string& s, uint32_t v, int bytes) {
+void PutLe(std::string& s, uint64_t v, int bytes) {
     for (int i = 0; i < bytes; ++i)
         s.push_back(static_cast<char>(v >> (8 * i)));
 }
