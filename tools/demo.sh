@@ -37,7 +37,8 @@ set +e
 "$wine" "$sfx" first second
 echo "== exit code $?"
 id=$(python3 -c 'import sys; sys.path.insert(0, "tests/tools"); import sfxfile; print(sfxfile.parse(sys.argv[1]).identifier.decode())' "$sfx")
-workdir=$(find "$WINEPREFIX/drive_c/users" -maxdepth 3 -type d -name "~sfx$id" | head -n 1)
+# The run's own folder: "~sfx" and the identifier, with a number behind it where that was taken.
+workdir=$(ls -td "$WINEPREFIX"/drive_c/users/*/Temp/~sfx"$id"* | head -n 1)
 echo "== unpacked into $workdir"
 ls -lAR "$workdir"
 echo "== ran.txt"
