@@ -97,11 +97,9 @@ struct CleanupHost {
         sys::Found found;
         const DWORD skipped = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | 0x08;
         while (listing.Next(found)) {
-            const wchar_t* name = found.name;
-            bool dots = name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
             if ((found.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                (found.attributes & skipped) == 0 && !dots)
-                f(name, (found.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
+                (found.attributes & skipped) == 0 && !found.IsDots())
+                f(found.name, (found.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
         }
     }
 };

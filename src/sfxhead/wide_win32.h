@@ -57,6 +57,10 @@ bool Execute(const wchar_t* file, const wchar_t* parameters, const wchar_t* dire
 struct Found {
     DWORD attributes;
     wchar_t name[MAX_PATH];
+    // "." or "..", which every listing of a folder holds.
+    bool IsDots() const {
+        return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+    }
 };
 
 // A directory listing, closed with its owner.

@@ -83,10 +83,6 @@ uint32_t FolderSecurity(LocalMemory& sd) {
     return 0;
 }
 
-bool IsDots(const wchar_t* name) {
-    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
-}
-
 // Removes one entry that is not walked into: a file, or a link (to a folder or a file) as the
 // link itself.
 void RemoveEntry(const wchar_t* path, DWORD attributes) {
@@ -125,7 +121,7 @@ void RemoveTree(wchar_t* path, size_t cap, int depth) {
         path[len] = 0;
         sys::Found found;
         while (listing.Next(found)) {
-            if (IsDots(found.name))
+            if (found.IsDots())
                 continue;
             AppendAscii(path, cap, "\\");
             if (AppendText(path, cap, found.name) + 1 < cap) {

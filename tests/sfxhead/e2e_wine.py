@@ -17,6 +17,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
 import sfxfile  # noqa: E402
+from deflate_tree import write_tree  # noqa: E402
 from sfxfile import Entry  # noqa: E402
 from wineharness import (Display, exit_unless_wine_starts, has_xvfb,  # noqa: E402,F401
                          run_with_box, start_wine_quietly, stop_wine, wine_env, windows_path)
@@ -67,15 +68,6 @@ def read_record(path):
             "args": [l[4:] for l in lines[3:] if l.startswith("arg=")],
             "wargs": [l[5:].encode("latin-1").decode("utf-8")
                       for l in lines[3:] if l.startswith("warg=")]}
-
-
-def write_tree(root, files):
-    """Writes {relative name with "/": bytes} below `root`."""
-    for rel, data in files.items():
-        path = os.path.join(root, *rel.split("/"))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
 
 
 def pending_deletions():

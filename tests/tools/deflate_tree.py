@@ -69,6 +69,7 @@ def deflate_files():
 
 
 def write_tree(root, files):
+    """Writes {relative name with "/": bytes} below `root`."""
     for rel, data in files.items():
         path = os.path.join(root, *rel.split("/"))
         os.makedirs(os.path.dirname(path), exist_ok=True)
